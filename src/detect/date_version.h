@@ -1,0 +1,24 @@
+// Splits the date-and-version text of the F-segment identity area into the
+// date text, the date code and the version text.
+#pragma once
+
+#include <cstdint>
+
+#include "common/byte_view.h"
+
+namespace orr {
+
+constexpr uint32_t kVersionTextSize = 60;
+
+// text: the bytes from the text's first character to the end of its
+// window; reads past the window's end see NUL. dateText receives at most
+// 10 characters and a NUL.
+void DecodeDateVersionString(ByteView text, char* versionText, const char* modelName, char* dateText,
+                             uint32_t* dateCode);
+
+// The number an identity record's date text mm/dd/yyyy gives as yyyymmdd:
+// the characters at positions 6, 7, 8, 9, 0, 1, 3, 4, converted as a
+// signed decimal. dateTextSize bounds the positions read.
+uint32_t RecordDateCode(const char* dateText, uint32_t dateTextSize);
+
+}  // namespace orr

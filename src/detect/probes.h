@@ -1,0 +1,26 @@
+// The firmware probes the detection runs; each writes only the MachineBios
+// fields it finds and leaves the rest as they were.
+#pragma once
+
+#include <cstdint>
+
+#include "common/byte_view.h"
+
+namespace orr {
+
+// romSizeCode, logoFlags, onboardLan from the SMBIOS table.
+void ScanSMBIOS(uint32_t driver);
+
+// BiosType 4: the identity record, the model special cases, then FindRomId.
+void ProbeExtendedIdentity(uint32_t driver);
+void FindRomId(uint32_t driver);
+
+// onboardDevices from every "$PIR" table of the F segment.
+void ScanOnboardDevices(uint32_t driver);
+// table: the F segment from the "$PIR" signature to the window's end.
+void ProbeRoutingTable(ByteView table, uint32_t driver);
+
+// BiosType 5: descriptionText from the last "$ZANTAWARD" marker.
+void ReadROMDescription(uint32_t driver);
+
+}  // namespace orr

@@ -1,0 +1,108 @@
+// The exported functions. Names and ordinals are fixed by orrivane.def; the
+// queries only copy fields of the records out to the caller.
+#define ORRIVANE_BUILD
+#include "orrivane.h"
+
+#include <windows.h>
+
+#include "detect/detect_machine.h"
+#include "image/load_image.h"
+#include "image/rom_map.h"
+#include "interface/records.h"
+
+namespace {
+
+bool PluginPresent(const uint8_t* block) {
+  return (block[1] | block[2] << 8 | block[3] << 16 | static_cast<uint32_t>(block[4]) << 24) != 0;
+}
+
+uint32_t PluginsPresent() { return PluginPresent(MachineBios.pluginBlockA) && PluginPresent(MachineBios.pluginBlockB); }
+
+}  // namespace
+
+extern "C" {
+
+uint32_t ORRIVANE_CALL Orrivane_Initialize(void) {
+  g_initialized = orr::DetectMachineBios();
+  return g_initialized;
+}
+
+uint32_t ORRIVANE_CALL Orrivane_Uninitialize(void) { return 1; }
+
+uint32_t ORRIVANE_CALL Orrivane_CheckBIOSTag(void) {
+  if (!g_initialized) return 0;
+  return MachineBios.biosType != 0 ? 1 : 0;
+}
+
+uint32_t ORRIVANE_CALL InstallShield_CheckBIOSTag(void) {
+  if (!g_initialized) return 0;
+  if (MachineBios.firmwareTagFound) return 2;
+  return MachineBios.biosType != 0 ? 1 : 0;
+}
+
+int32_t ORRIVANE_CALL Orrivane_GetBIOSFileSize(const char* path) {
+  if (!g_initialized || g_isNt == 1 || MachineBios.biosType == 0) return 0;
+  return orr::ReadFileSize(path);
+}
+
+uint32_t ORRIVANE_CALL Orrivane_GetBIOSROMInfo(char* model, char* idString, char* version, char* date,
+                                               uint32_t* dateCode, uint32_t* extendedFamily, uint32_t useAltModel,
+                                               char* description) {
+  if (!g_initialized) return 0;
+  const bool extended = MachineBios.biosType == 4;
+  if (model) lstrcpyA(model, useAltModel && extended ? MachineBios.altModelName : MachineBios.modelName);
+  if (idString) lstrcpyA(idString, MachineBios.idString);
+  if (version) lstrcpyA(version, MachineBios.versionText);
+  if (date) lstrcpyA(date, MachineBios.dateText);
+  if (dateCode) *dateCode = MachineBios.dateCode;
+  if (extendedFamily) *extendedFamily = extended ? 1 : 0;
+  if (description) lstrcpyA(description, MachineBios.descriptionText);
+  return 0;
+}
+
+uint32_t ORRIVANE_CALL InstallShield_GetBIOSROMInfo(char* model, char* idString) {
+  if (!g_initialized) return 0;
+  lstrcpyA(model, MachineBios.modelName);
+  lstrcpyA(idString, MachineBios.idString);
+  return 0;
+}
+
+uint32_t ORRIVANE_CALL Orrivane_GetBIOSFileInfo(const char* path, char* model, char* idString, char* version,
+                                                char* date, uint32_t* dateCode, uint32_t* identityRecordFound) {
+  if (!g_initialized) return 0;
+  HGLOBAL slot = nullptr;
+  uint32_t result = orr::LoadBiosImage(slot, path);
+  if (result == 0 && ImageBios.amiTagFound == 0) result = orr::ExtractImageIdentity(slot);
+  if (slot) GlobalFree(slot);
+  lstrcpyA(model, ImageBios.modelName);
+  lstrcpyA(idString, ImageBios.idString);
+  lstrcpyA(version, ImageBios.versionText);
+  lstrcpyA(date, ImageBios.dateText);
+  *dateCode = ImageBios.dateCode;
+  *identityRecordFound = ImageBios.amiTagFound;
+  return result;
+}
+
+uint32_t ORRIVANE_CALL Orrivane_GetROMbuildVersion(void) { return ImageBios.buildVersion; }
+
+const char* ORRIVANE_CALL Orrivane_GetROMID(void) { return MachineBios.romId; }
+
+uint8_t ORRIVANE_CALL Orrivane_CheckLogo(void) { return g_initialized ? MachineBios.logoFlags : 0; }
+
+uint32_t ORRIVANE_CALL InstallShield_CheckLogo(void) { return g_initialized ? MachineBios.logoFlags : 0u; }
+
+uint8_t ORRIVANE_CALL Orrivane_CheckPlugins(void) { return g_initialized ? static_cast<uint8_t>(PluginsPresent()) : 0; }
+
+uint32_t ORRIVANE_CALL InstallShield_CheckPlugins(void) { return g_initialized ? PluginsPresent() : 0u; }
+
+uint32_t ORRIVANE_CALL Orrivane_CheckOnboardLan(void) { return g_initialized ? MachineBios.onboardLan : 0u; }
+
+uint32_t ORRIVANE_CALL Orrivane_CheckOnboardDev(void) { return MachineBios.onboardDevices; }
+
+uint32_t ORRIVANE_CALL Orrivane_GetFlashSize(void) { return g_initialized ? MachineBios.flashSize : 0u; }
+
+uint8_t ORRIVANE_CALL Orrivane_GetBIOSType(void) { return static_cast<uint8_t>(MachineBios.biosType); }
+
+uint32_t ORRIVANE_CALL Orrivane_GetDMIBIOSSize(void) { return (MachineBios.romSizeCode + 1u) * 65536u; }
+
+}  // extern "C"

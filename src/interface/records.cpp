@@ -1,0 +1,6 @@
+#include "interface/records.h"
+
+orr::MachineBiosRecord MachineBios;
+orr::ImageBiosRecord ImageBios;
+uint32_t g_isNt;
+uint32_t g_initialized;

@@ -1,0 +1,47 @@
+// The module-wide identity records and flags. Zero at load, never freed or
+// reset; the detection and the image analysis write only what they reach.
+#pragma once
+
+#include <cstdint>
+
+#include "hwaccess/contract.h"
+
+namespace orr {
+
+struct MachineBiosRecord {
+  char romId[6];
+  uint32_t dateCode;
+  uint32_t biosType;
+  char idString[100];
+  char modelName[60];
+  char versionText[60];
+  char dateText[30];
+  uint8_t logoFlags;
+  uint32_t onboardLan;
+  uint32_t flashSize;
+  char descriptionText[32];
+  char altModelName[60];
+  uint32_t onboardDevices;
+  uint8_t pluginBlockB[kPluginBlockSize];
+  uint8_t pluginBlockA[kPluginBlockSize];
+  uint8_t romSizeCode;
+  uint32_t firmwareTagFound;
+};
+
+struct ImageBiosRecord {
+  char buildText[16];  // not NUL-terminated when the build text has 16 characters or more
+  uint32_t buildVersion;
+  char idString[100];
+  char modelName[60];
+  char versionText[60];
+  char dateText[32];
+  uint32_t dateCode;
+  uint32_t amiTagFound;
+};
+
+}  // namespace orr
+
+extern orr::MachineBiosRecord MachineBios;
+extern orr::ImageBiosRecord ImageBios;
+extern uint32_t g_isNt;
+extern uint32_t g_initialized;

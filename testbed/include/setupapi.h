@@ -1,0 +1,3 @@
+// Device setup functions; declared with the rest of the subset in windows.h.
+#pragma once
+#include <windows.h>

@@ -1,0 +1,140 @@
+// The simulated machine behind the host build: what the Windows API subset,
+// the service library, the access driver, the port instructions and physical
+// memory answer, and the record of every request the library made.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tb {
+
+enum class Platform { Nt, Win9x };
+
+// Physical memory over the whole 4 GiB space; bytes never written read 0.
+// The first megabyte is kept whole so the 9x path can read it in place.
+class PhysicalMemory {
+ public:
+  PhysicalMemory();
+  void Write(uint32_t address, const uint8_t* bytes, size_t size);
+  void Write(uint32_t address, const std::vector<uint8_t>& bytes) { Write(address, bytes.data(), bytes.size()); }
+  void WriteText(uint32_t address, const std::string& text);  // the characters, then a NUL
+  void Read(uint32_t address, uint8_t* out, size_t size) const;
+  std::vector<uint8_t> Read(uint32_t address, size_t size) const;
+  uint8_t* LowMemory() { return low_.data(); }
+
+ private:
+  static constexpr uint32_t kLowSize = 0x100000;
+  static constexpr uint32_t kChunk = 0x10000;
+  std::vector<uint8_t> low_;
+  std::map<uint32_t, std::vector<uint8_t>> chunks_;  // by chunk number, above 1 MiB
+};
+
+struct PciFunction {
+  uint8_t bus = 0;
+  uint8_t device = 0;
+  uint8_t function = 0;
+  uint16_t vendorId = 0;
+  uint16_t deviceId = 0;
+  uint32_t classCode = 0;  // base class, subclass, interface: 0x020000 for an Ethernet controller
+};
+
+struct TokenGroup {
+  std::string sid;          // "S-1-5-32-544"
+  uint32_t attributes = 0;  // SE_GROUP_* bits
+};
+
+struct SystemDevice {
+  std::vector<std::string> hardwareIds;
+  bool readFails = false;
+};
+
+struct Machine {
+  Platform platform = Platform::Nt;
+  std::string currentDirectory = "C:\\";
+
+  // Service library.
+  uint32_t openError = 0;  // 0: the open request succeeds
+  bool freeFails = false;
+  std::optional<uint32_t> flashSize;  // empty: the flash information is not valid
+  bool refuseExpand = false;          // the first image request is refused
+  std::optional<uint32_t> imageServiceError;  // forced serviceError of the second image request
+
+  // Access driver.
+  std::optional<uint32_t> biosType;  // empty: the BiosType request fails
+  std::array<uint8_t, 21> pluginBlockA{};
+  std::array<uint8_t, 21> pluginBlockB{};
+  std::set<uint32_t> failMapAt;  // physical addresses whose mapping fails
+
+  PhysicalMemory memory;
+  std::vector<PciFunction> pci;
+
+  // Security and device setup.
+  bool tokenOpenFails = false;
+  bool tokenReadFails = false;
+  bool sidBuildFails = false;
+  std::vector<TokenGroup> tokenGroups;
+  std::vector<SystemDevice> systemDevices;
+  bool systemDevicesUnavailable = false;
+};
+
+struct Request {
+  uint32_t code;
+  std::vector<uint8_t> input;  // the block (service) or input buffer (driver) as sent
+};
+
+struct MessageBox {
+  HWND owner;
+  std::string text;
+  std::string title;
+  unsigned style;
+};
+
+struct PortAccess {
+  bool write;
+  uint16_t port;
+  uint32_t value;
+};
+
+// Installs a machine and clears every record, window, block and injected
+// fault. The library's own module state is not touched.
+void Reset(const Machine& machine);
+Machine& CurrentMachine();
+
+// What the library did since the last Reset.
+const std::vector<Request>& ServiceRequests();
+const std::vector<Request>& DriverRequests();
+const std::vector<MessageBox>& MessageBoxes();
+const std::vector<std::string>& DebugLines();
+const std::vector<PortAccess>& PortAccesses();  // 9x port instructions
+void ClearRecords();                            // forget requests and messages, keep the machine
+
+// Windows mapped through request 0x222440 and not released.
+size_t OutstandingMappedWindows();
+// Global-memory blocks not freed, and blocks still locked.
+size_t OutstandingGlobalBlocks();
+size_t LockedGlobalBlocks();
+// Handles and security identifiers obtained and not released.
+size_t OutstandingTokenHandles();
+size_t OutstandingSids();
+size_t OutstandingDeviceSets();
+
+// Fault injection, counted from now: the nth later call fails (1 = the next).
+void FailGlobalAllocAt(int nth);
+void FailGlobalLockAt(int nth);
+
+// The service library's half of the driver contract, for the image requests.
+constexpr uint32_t kDriverHandle = 0x00000D10;
+constexpr uint32_t kDriverCookie = 0xC0DE0001;
+
+// Bytes of a global block by handle (tests and the service library).
+std::vector<uint8_t>* GlobalBlockBytes(uint32_t handle);
+
+}  // namespace tb
