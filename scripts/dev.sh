@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The project's two jobs on a Debian 12 machine, as root:
+#   scripts/dev.sh demo   build the tool and show the demo machine, the sample image and the verdict
+#   scripts/dev.sh test   build the host, sanitizer and Windows builds and run every test
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(cmake make g++ pkg-config python3 googletest libgtest-dev libgmock-dev libbenchmark-dev
+          libcli11-dev nlohmann-json3-dev liblhasa-dev lhasa g++-mingw-w64-i686 binutils-mingw-w64-i686
+          clang libclang-rt-14-dev)
+JOBS=$(nproc)
+
+install_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+}
+
+build() {  # preset
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$JOBS"
+}
+
+case "${1:-}" in
+  demo)
+    install_packages
+    build host-release >/dev/null
+    tool=build/host-release/tools/orrivane
+    image=build/host-release/samples/demo-image.bin
+    set -x
+    "$tool" machine
+    if [[ -f "$image" ]]; then
+      "$tool" image "$image"
+      "$tool" check "$image"
+    fi
+    ;;
+  test)
+    install_packages
+    for preset in host host-asan win32; do
+      echo "== $preset"
+      build "$preset"
+      ctest --preset "$preset" -j "$JOBS"
+    done
+    ;;
+  *)
+    echo "usage: $0 demo|test" >&2
+    exit 2
+    ;;
+esac
