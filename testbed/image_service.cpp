@@ -1,9 +1,67 @@
-// The image requests of the service library. Not built yet: every image
-// request is refused until the member expansion lands.
+// The image requests of the service library (group 200).
+//
+// 0x00C800CD expands the member at the start of the member block into the
+// output block, so that the expanded bytes end at the block's end (a 64 KiB
+// system BIOS fills the upper half of the 128 KiB block). It returns 0 only
+// when it cannot take the request: a block of the wrong size, a handle that
+// names no block, or a machine that refuses the request. A member that
+// cannot be expanded is accepted and leaves the output block untouched; the
+// next request reports why.
+// 0x00C800CC writes the outcome for the output block to serviceError: 0, or
+// one of the kExpand* numbers of lzh_member.h; a machine's
+// imageServiceError takes the place of the outcome.
+// 0x00C800CE forgets the outcome for the output block.
+#include <algorithm>
+
+#include "hwaccess/contract.h"
+#include "lzh_member.h"
 #include "state.h"
 
 namespace tb {
 
-BOOL ImageServiceCall(uint32_t, void*, uint32_t, uint32_t*) { return FALSE; }
+namespace {
+
+orr::ByteView View(const std::vector<uint8_t>& bytes) {
+  return orr::ByteView(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+BOOL Expand(const orr::ImageServiceBlock& block) {
+  State& s = S();
+  std::vector<uint8_t>* output = GlobalBlockBytes(block.outputBlock);
+  std::vector<uint8_t>* member = GlobalBlockBytes(block.inputBlock);
+  if (s.machine.refuseExpand || !output || !member || output == member) return FALSE;
+
+  std::vector<uint8_t> expanded;
+  uint32_t outcome = ExpandMember(View(*member), static_cast<uint32_t>(output->size()), expanded);
+  if (outcome == kExpandOk) std::copy(expanded.begin(), expanded.end(), output->end() - expanded.size());
+  s.expansions[block.outputBlock] = outcome;
+  return TRUE;
+}
+
+BOOL Status(const orr::ImageServiceBlock& block, uint32_t* serviceError) {
+  State& s = S();
+  auto it = s.expansions.find(block.outputBlock);
+  uint32_t outcome = it == s.expansions.end() ? kExpandNotDone : it->second;
+  if (s.machine.imageServiceError) outcome = *s.machine.imageServiceError;
+  if (serviceError) *serviceError = outcome;
+  return outcome == kExpandOk;
+}
+
+}  // namespace
+
+BOOL ImageServiceCall(uint32_t request, void* block, uint32_t blockSize, uint32_t* serviceError) {
+  if (!block || blockSize != sizeof(orr::ImageServiceBlock)) return FALSE;
+  const auto& b = *static_cast<const orr::ImageServiceBlock*>(block);
+  switch (request) {
+    case orr::kRequestExpandMember:
+      return Expand(b);
+    case orr::kRequestImageStatus:
+      return Status(b, serviceError);
+    case orr::kRequestImageFinish:
+      S().expansions.erase(b.outputBlock);
+      return TRUE;
+  }
+  return FALSE;
+}
 
 }  // namespace tb

@@ -36,6 +36,7 @@ struct State {
   int lockCalls = 0;
   int failAllocAt = 0;
   int failLockAt = 0;
+  std::map<uint32_t, uint32_t> expansions;  // outcome of the last expand request, by output block handle
 
   std::set<uintptr_t> tokens;
   std::set<uintptr_t> sids;
