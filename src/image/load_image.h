@@ -4,27 +4,45 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
+
+#include "common/byte_view.h"
 
 namespace orr {
 
 // Result numbers of the image analysis.
 constexpr uint32_t kImageOk = 0;
-constexpr uint32_t kImageCannotOpen = 211;
+constexpr uint32_t kImageCannotOpen = 211;  // also: the file cannot be read whole
 constexpr uint32_t kImageEmpty = 301;
 constexpr uint32_t kImageNoMemory = 302;
 constexpr uint32_t kImageCannotLock = 303;
-constexpr uint32_t kImageNotRecognised = 304;
-constexpr uint32_t kImageNoWorkMemory = 305;
+constexpr uint32_t kImageNotRecognised = 304;  // also: no system BIOS member in a compressed image
+constexpr uint32_t kImageNoWorkMemory = 305;   // a 128 KiB work block cannot be allocated or locked
 constexpr uint32_t kImageServiceRefused = 306;
 
 constexpr uint32_t kTailAreaSize = 0x20000;  // the last 128 KiB of an image
 constexpr uint32_t kFAreaSize = 0x10000;     // the last 64 KiB
+constexpr uint32_t kReadChunkSize = 0x8000;
+// Image sizes are 32-bit throughout and the file size export is signed.
+constexpr uint32_t kLargestImage = 0x7FFFFFFF;
+
+// The tail area of an image: its last 128 KiB, or the whole image when it
+// is shorter. Searches over it keep their steps from its first byte.
+inline ByteView TailArea(ByteView image) {
+  return image.size() > kTailAreaSize ? image.Sub(image.size() - kTailAreaSize) : image;
+}
 
 // Reads the file into a movable block put into slot (empty on entry) and
-// classifies it; 0 when loaded and recognised.
+// classifies it; 0 when loaded and recognised, the slot then holds the block.
 uint32_t LoadBiosImage(HGLOBAL& slot, const char* path);
 
-// The size of a file opened for reading and writing, or 0.
+// Reads size bytes into dst, at most 32 KiB per read. False when a read
+// delivers nothing before size bytes have arrived (a read error, or a file
+// that shrank after its size was taken).
+bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size);
+
+// The size of a file opened for reading and writing, or 0 when it cannot be
+// opened so, its status cannot be read, or it is larger than 2 GiB - 1.
 int32_t ReadFileSize(const char* path);
 
 }  // namespace orr

@@ -11,12 +11,27 @@
 
 namespace orr {
 
-// slot holds the loaded image block; released (and set to 0) on the
-// failures that say so. Returns 0, 305, 306 or the service's error.
+constexpr Marker kBRomMap = MakeMarker("ZANT_BROMMAP");
+constexpr Marker kNRomMap = MakeMarker("ZANT_NROMMAP");
+
+// slot holds the loaded image block. Returns 0; 304 when no member passes
+// (no service request is made); 305 when a work block cannot be allocated
+// or locked; 303 when the image block cannot be locked; 306 when the
+// service refuses the first request (the image block stays in the slot);
+// or the service's error of the second request. Every failure but 306
+// releases the image block and empties the slot.
 uint32_t ExtractImageIdentity(HGLOBAL& slot);
 
 // 1 when the header is a "-lh5-" or "-lh0-" member with the words 0 at
 // offset 15 and 0x5000 at offset 17.
 uint32_t IsSystemBiosMember(ByteView header);
+
+// The image offset of the system BIOS member: the first header that passes
+// IsSystemBiosMember and whose whole member (H + P + 4 bytes) lies in the
+// image and fits the 128 KiB member block. kNotFound when there is none.
+uint32_t FindSystemBiosMember(ByteView image);
+
+// H + P + 4: the bytes a member occupies from its first byte.
+uint64_t MemberLength(ByteView header);
 
 }  // namespace orr

@@ -1,0 +1,85 @@
+#include "image/load_image.h"
+
+#include "image/award_scan.h"
+#include "image/identity_records.h"
+#include "image/image_block.h"
+#include "interface/records.h"
+
+namespace orr {
+namespace {
+
+// The image size from the stream's end position; false when the stream
+// cannot be positioned or the file is too large for a 32-bit image.
+bool MeasureStream(FILE* file, uint32_t& size) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return false;
+  long end = std::ftell(file);
+  if (std::fseek(file, 0, SEEK_SET) != 0) return false;
+  long start = std::ftell(file);
+  if (end < 0 || start < 0 || end < start) return false;
+  if (static_cast<unsigned long>(end - start) > kLargestImage) return false;
+  size = static_cast<uint32_t>(end - start);
+  return true;
+}
+
+uint32_t Classify(HGLOBAL& slot) {
+  ImageBios.amiTagFound = ReadAmiRecord(slot);
+  if (ImageBios.amiTagFound == 1) return kImageOk;
+  if (ReadImageTags(slot)) return kImageOk;
+  ByteView image = LockBlock(slot);
+  uint32_t award = image.data() ? ScanAwardImage(TailArea(image)) : 0;
+  if (image.data()) UnlockBlock(slot);
+  if (award) return kImageOk;
+  ReleaseBlock(slot);
+  return kImageNotRecognised;
+}
+
+}  // namespace
+
+bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size) {
+  uint32_t done = 0;
+  while (done < size) {
+    uint32_t want = size - done < kReadChunkSize ? size - done : kReadChunkSize;
+    size_t got = std::fread(dst + done, 1, want, file);
+    if (got == 0) return false;
+    done += static_cast<uint32_t>(got);
+  }
+  return true;
+}
+
+uint32_t LoadBiosImage(HGLOBAL& slot, const char* path) {
+  if (!path) return kImageCannotOpen;
+  FILE* file = std::fopen(path, "rb");
+  if (!file) return kImageCannotOpen;
+  uint32_t size = 0;
+  if (!MeasureStream(file, size)) {
+    std::fclose(file);
+    return kImageCannotOpen;
+  }
+  if (size == 0) {
+    std::fclose(file);
+    return kImageEmpty;
+  }
+  slot = GlobalAlloc(GHND, size);
+  if (!slot) {
+    std::fclose(file);
+    return kImageNoMemory;
+  }
+  void* bytes = GlobalLock(slot);
+  if (!bytes) {
+    ReleaseBlock(slot);
+    std::fclose(file);
+    return kImageCannotLock;
+  }
+  bool whole = ReadInChunks(file, static_cast<uint8_t*>(bytes), size);
+  GlobalUnlock(slot);
+  std::fclose(file);
+  // A zero-filled remainder would pass for image bytes: a file that cannot
+  // be read whole is reported like one that cannot be read at all.
+  if (!whole) {
+    ReleaseBlock(slot);
+    return kImageCannotOpen;
+  }
+  return Classify(slot);
+}
+
+}  // namespace orr
