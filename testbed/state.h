@@ -41,6 +41,10 @@ struct State {
   std::set<uintptr_t> tokens;
   std::set<uintptr_t> sids;
   std::set<uintptr_t> deviceSets;
+  // Token and device-setup calls as made, and token faults a machine cannot state.
+  std::vector<std::string> securityCalls;
+  std::optional<uint32_t> groupsSizeReported;
+  uint32_t groupCountOverstated = 0;
 };
 
 State& S();
