@@ -1,4 +1,99 @@
-// Not built yet: lands with its own change.
-#include "commands.h"
+// orrivane env: the two installer environment checks on a simulated machine,
+// with the debugger lines each call wrote.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
-void AddEnvCommand(CLI::App&, int&) {}
+#include "commands.h"
+#include "orrivane.h"
+#include "profile.h"
+#include "testbed.h"
+
+namespace {
+
+struct EnvOptions {
+  std::string profile;
+  std::vector<std::string> acpi;
+  bool json = false;
+};
+
+// Texts are bytes; shown quoted with anything unprintable as \xNN.
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// JSON carries each byte as the character of the same number, as profiles do.
+std::string JsonText(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+int RunEnv(const EnvOptions& options) {
+  tb::Machine machine;
+  if (!options.profile.empty()) {
+    std::string error;
+    if (!tb::LoadProfile(options.profile, machine, error)) {
+      std::cerr << "orrivane env: " << error << "\n";
+      return 2;
+    }
+  }
+  tb::Reset(machine);
+
+  const int32_t administrator = Orrivane_IsAdministrator();
+  nlohmann::ordered_json acpi = nlohmann::ordered_json::object();
+  if (!options.json) std::cout << "Orrivane_IsAdministrator: " << administrator << "\n";
+  for (const std::string& text : options.acpi) {
+    const size_t before = tb::DebugLines().size();
+    const int32_t found = InstallShield_CheckACPI(text.c_str());
+    acpi[JsonText(text)] = found;
+    if (options.json) continue;
+    std::cout << "InstallShield_CheckACPI " << Quoted(text) << ": " << found << "\n";
+    for (size_t i = before; i < tb::DebugLines().size(); ++i) std::cout << "  debug: " << tb::DebugLines()[i] << "\n";
+  }
+  if (options.json) {
+    nlohmann::ordered_json lines = nlohmann::ordered_json::array();
+    for (const std::string& line : tb::DebugLines()) lines.push_back(JsonText(line));
+    nlohmann::ordered_json out;
+    out["isAdministrator"] = administrator;
+    out["acpi"] = acpi;
+    out["debugLines"] = lines;
+    std::cout << out.dump(2) << "\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+void AddEnvCommand(CLI::App& app, int& exitStatus) {
+  auto options = std::make_shared<EnvOptions>();
+  CLI::App* env = app.add_subcommand("env", "Whether the caller is an administrator, and which system devices are present");
+  env->add_option("--profile", options->profile, "Machine profile (JSON); without it an empty NT machine");
+  env->add_option("--acpi", options->acpi, "Fragment of a hardware id, passed on byte for byte; repeat for more")
+      ->allow_extra_args(false);
+  env->add_flag("--json", options->json, "One JSON object: isAdministrator, acpi, debugLines");
+  env->callback([options, &exitStatus] { exitStatus = RunEnv(*options); });
+}

@@ -1,0 +1,61 @@
+// Runs the built orrivane tool and collects its exit status and output.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+struct ToolRun {
+  int status = -1;  // the exit status, or -1 when the tool did not exit normally
+  std::string out;
+  std::string err;
+};
+
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline ToolRun RunTool(const std::vector<std::string>& args) {
+  const std::string stem = testing::TempDir() + "orrivane_tool_" + std::to_string(getpid());
+  const std::string outPath = stem + ".out", errPath = stem + ".err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char*> argv{const_cast<char*>(ORRIVANE_TOOL)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  ToolRun run;
+  pid_t pid = 0;
+  if (posix_spawn(&pid, ORRIVANE_TOOL, &actions, nullptr, argv.data(), environ) == 0) {
+    int wait = 0;
+    if (waitpid(pid, &wait, 0) == pid && WIFEXITED(wait)) run.status = WEXITSTATUS(wait);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  run.out = ReadWholeFile(outPath);
+  run.err = ReadWholeFile(errPath);
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  return run;
+}
+
+// Writes text to a file in the test's temporary directory and returns its path.
+inline std::string WriteTempFile(const std::string& name, const std::string& text) {
+  const std::string path = testing::TempDir() + std::to_string(getpid()) + "_" + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
