@@ -12,13 +12,15 @@ constexpr uint32_t kVersionTextSize = 60;
 
 // text: the bytes from the text's first character to the end of its
 // window; reads past the window's end see NUL. dateText receives at most
-// 10 characters and a NUL.
+// 10 characters and a NUL. A text without "-", or without the model name
+// behind the version text's first character, gives an empty versionText;
+// so does an empty model name.
 void DecodeDateVersionString(ByteView text, char* versionText, const char* modelName, char* dateText,
                              uint32_t* dateCode);
 
 // The number an identity record's date text mm/dd/yyyy gives as yyyymmdd:
 // the characters at positions 6, 7, 8, 9, 0, 1, 3, 4, converted as a
-// signed decimal. dateTextSize bounds the positions read.
+// signed decimal. Positions behind the text's NUL (or dateTextSize) end it.
 uint32_t RecordDateCode(const char* dateText, uint32_t dateTextSize);
 
 }  // namespace orr

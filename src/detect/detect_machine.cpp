@@ -69,7 +69,8 @@ void ReadFSegmentIdentity(uint32_t driver) {
 }  // namespace
 
 void ReadFlashSize(uint32_t driver) {
-  FlashInfoBlock block;
+  // The fields the request does not use are zeroed rather than sent as stack leftovers.
+  FlashInfoBlock block = {};
   block.zero0 = 0;
   block.driverHandle = driver;
   block.valid = 0;
@@ -86,7 +87,10 @@ void ScanFirmwareTag(uint32_t driver) {
   // The window is one byte shorter than the area; the tag must lie wholly inside it.
   Window window = OpenMappedWindow(driver, 0u - size, size - 1);
   if (window.address && window.bytes.FindFirst(kTag) != kNotFound) MachineBios.firmwareTagFound = 1;
-  CloseWindow(driver, window);
+  // This window comes from the mapping request on both families, and the 9x
+  // driver answers the release too: released on both, or every 9x detection
+  // would leave a mapping behind.
+  UnmapPhysical(driver, window.address);
 }
 
 uint32_t DetectMachineBios() {

@@ -13,6 +13,8 @@ void ScanSMBIOS(uint32_t driver);
 
 // BiosType 4: the identity record, the model special cases, then FindRomId.
 void ProbeExtendedIdentity(uint32_t driver);
+// The edition suffixes and the "N/A" rule for the five special models.
+void ApplyModelSpecialCases(uint32_t driver);
 void FindRomId(uint32_t driver);
 
 // onboardDevices from every "$PIR" table of the F segment.
