@@ -35,11 +35,11 @@ uint32_t Classify(HGLOBAL& slot) {
 
 }  // namespace
 
-bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size) {
+bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size, ReadFunction read) {
   uint32_t done = 0;
   while (done < size) {
     uint32_t want = size - done < kReadChunkSize ? size - done : kReadChunkSize;
-    size_t got = std::fread(dst + done, 1, want, file);
+    size_t got = read(dst + done, 1, want, file);
     if (got == 0) return false;
     done += static_cast<uint32_t>(got);
   }

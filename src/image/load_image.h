@@ -36,10 +36,12 @@ inline ByteView TailArea(ByteView image) {
 // classifies it; 0 when loaded and recognised, the slot then holds the block.
 uint32_t LoadBiosImage(HGLOBAL& slot, const char* path);
 
-// Reads size bytes into dst, at most 32 KiB per read. False when a read
-// delivers nothing before size bytes have arrived (a read error, or a file
-// that shrank after its size was taken).
-bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size);
+// Reads size bytes into dst with read (std::fread unless a test watches),
+// asking for at most 32 KiB each time. False when a read delivers nothing
+// before size bytes have arrived (a read error, or a file that shrank after
+// its size was taken).
+using ReadFunction = size_t (*)(void* dst, size_t size, size_t count, FILE* file);
+bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size, ReadFunction read = std::fread);
 
 // The size of a file opened for reading and writing, or 0 when it cannot be
 // opened so, its status cannot be read, or it is larger than 2 GiB - 1.
