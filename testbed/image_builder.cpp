@@ -110,16 +110,17 @@ ImageBuilder& ImageBuilder::Member(uint32_t offset, const std::vector<uint8_t>& 
   return Bytes(offset, slot);
 }
 
-bool ImageBuilder::WriteFile(const std::string& path) const {
+bool ImageBuilder::WriteFile(const std::string& path) const { return WriteImageFile(path, image_); }
+
+bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
-  bool whole = std::fwrite(image_.data(), 1, image_.size(), f) == image_.size();
+  bool whole = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && whole;
 }
 
-std::vector<uint8_t> SystemBios(uint32_t size, const std::string& idString, const std::string& dateVersionString,
-                                const std::string& modelTag) {
-  std::vector<uint8_t> bios(size, 0xFF);
+std::vector<uint8_t> FirmwareFiller(uint32_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes(size, 0xFF);
   // A fixed pseudo-random walk over a small vocabulary of instruction-like
   // snippets and table rows, with erased (0xFF) stretches between them.
   static const std::vector<std::vector<uint8_t>> kSnippets = {
@@ -129,7 +130,7 @@ std::vector<uint8_t> SystemBios(uint32_t size, const std::string& idString, cons
       {0xBA, 0xF8, 0x0C, 0x66, 0xEF},        {0xBA, 0xFC, 0x0C, 0x66, 0xED},
       {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, {0x74, 0x05, 0xEB, 0xF2, 0x90},
   };
-  uint32_t state = 0x1234567u ^ size;
+  uint32_t state = seed;
   auto next = [&state] {
     state = state * 1103515245u + 12345u;
     return state >> 16;
@@ -142,13 +143,19 @@ std::vector<uint8_t> SystemBios(uint32_t size, const std::string& idString, cons
       continue;
     }
     const auto& s = kSnippets[r % kSnippets.size()];
-    for (size_t i = 0; i < s.size() && at < size; ++i) bios[at++] = s[i];
+    for (size_t i = 0; i < s.size() && at < size; ++i) bytes[at++] = s[i];
     if (r % 3 == 0 && at + 2 <= size) {  // an operand that varies
       uint32_t v = next();
-      bios[at++] = static_cast<uint8_t>(v);
-      bios[at++] = static_cast<uint8_t>(v >> 8);
+      bytes[at++] = static_cast<uint8_t>(v);
+      bytes[at++] = static_cast<uint8_t>(v >> 8);
     }
   }
+  return bytes;
+}
+
+std::vector<uint8_t> SystemBios(uint32_t size, const std::string& idString, const std::string& dateVersionString,
+                                const std::string& modelTag) {
+  std::vector<uint8_t> bios = FirmwareFiller(size, 0x1234567u ^ size);
   const uint32_t fSeg = size >= kFAreaSize ? size - kFAreaSize : 0;
   auto place = [&](uint32_t offset, const std::string& text) {
     for (size_t i = 0; i <= text.size() && fSeg + offset + i < size; ++i)

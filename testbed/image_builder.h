@@ -66,7 +66,7 @@ class ImageBuilder {
   // next slot starts MemberSlot(member) bytes further on (see lzh_member.h).
   ImageBuilder& Member(uint32_t offset, const std::vector<uint8_t>& member);
 
-  const std::vector<uint8_t>& Build() const { return image_; }
+  std::vector<uint8_t> Build() const { return image_; }
   // Returns false when the file cannot be written whole.
   bool WriteFile(const std::string& path) const;
 
@@ -74,10 +74,16 @@ class ImageBuilder {
   std::vector<uint8_t> image_;
 };
 
+// Writes bytes to path; false when the file cannot be written whole.
+bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// size bytes that resemble code and tables, the same for the same seed.
+std::vector<uint8_t> FirmwareFiller(uint32_t size, uint32_t seed);
+
 // An expanded system BIOS of size bytes (0x10000 or 0x20000) whose upper
 // 64 KiB, the F segment, holds the three identity texts at their offsets.
-// The rest is filler that resembles code and tables, so that compressing it
-// finds matches of many lengths and distances, as real firmware does.
+// The rest is FirmwareFiller, so that compressing it finds matches of many
+// lengths and distances, as real firmware does.
 std::vector<uint8_t> SystemBios(uint32_t size, const std::string& idString, const std::string& dateVersionString,
                                 const std::string& modelTag);
 

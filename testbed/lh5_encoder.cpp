@@ -50,9 +50,12 @@ class BitWriter {
   uint32_t fill_ = 0;
 };
 
-// Huffman code lengths of at most kMaxCodeLength bits; symbols of frequency
-// 0 get length 0. Frequencies are halved until the longest code fits.
-std::vector<uint8_t> CodeLengths(std::vector<uint32_t> freq) {
+}  // namespace
+
+// Frequencies are halved (keeping every used symbol) until the longest code
+// fits.
+std::vector<uint8_t> Lh5CodeLengths(const std::vector<uint32_t>& counts) {
+  std::vector<uint32_t> freq = counts;
   const int n = static_cast<int>(freq.size());
   std::vector<uint8_t> lengths(n, 0);
   for (;;) {
@@ -65,10 +68,7 @@ std::vector<uint8_t> CodeLengths(std::vector<uint32_t> freq) {
         parent.push_back(-1);
       }
     }
-    if (parent.size() < 2) {
-      // Zero or one symbol: the caller writes the single-code form.
-      return lengths;
-    }
+    if (parent.size() < 2) return lengths;
     while (queue.size() > 1) {
       Node a = queue.top();
       queue.pop();
@@ -94,6 +94,8 @@ std::vector<uint8_t> CodeLengths(std::vector<uint32_t> freq) {
     for (auto& f : freq) f = f ? (f + 1) / 2 : 0;
   }
 }
+
+namespace {
 
 // Canonical codes: shorter codes first, equal lengths in symbol order, as the
 // decoder rebuilds its tree from the lengths alone.
@@ -201,7 +203,7 @@ void WriteBlock(BitWriter& w, const Token* tokens, uint32_t count) {
   w.Put(16, count);
 
   int single = 0;
-  std::vector<uint8_t> codeLen = CodeLengths(codeFreq);
+  std::vector<uint8_t> codeLen = Lh5CodeLengths(codeFreq);
   std::vector<uint16_t> code = CanonicalCodes(codeLen);
   if (UsedSymbols(codeFreq, &single) == 1) {
     // One symbol: both tables in their single-code form, zero bits per code.
@@ -212,7 +214,7 @@ void WriteBlock(BitWriter& w, const Token* tokens, uint32_t count) {
   } else {
     std::vector<uint32_t> tempFreq(kTempSymbols, 0);
     CodeTableSymbols(codeLen, [&](int s, int, int) { ++tempFreq[s]; });
-    std::vector<uint8_t> tempLen = CodeLengths(tempFreq);
+    std::vector<uint8_t> tempLen = Lh5CodeLengths(tempFreq);
     std::vector<uint16_t> tempCode = CanonicalCodes(tempLen);
     if (UsedSymbols(tempFreq, &single) == 1) {
       w.Put(kTempBits, 0);
@@ -227,7 +229,7 @@ void WriteBlock(BitWriter& w, const Token* tokens, uint32_t count) {
     });
   }
 
-  std::vector<uint8_t> offsetLen = CodeLengths(offsetFreq);
+  std::vector<uint8_t> offsetLen = Lh5CodeLengths(offsetFreq);
   std::vector<uint16_t> offsetCode = CanonicalCodes(offsetLen);
   int offsetsUsed = UsedSymbols(offsetFreq, &single);
   if (offsetsUsed <= 1) {

@@ -14,4 +14,9 @@ constexpr uint32_t kLh5DefaultBlockCodes = 0x4000;
 // literals and matches (1 to 65535).
 std::vector<uint8_t> Lh5Encode(const std::vector<uint8_t>& input, uint32_t maxBlockCodes = kLh5DefaultBlockCodes);
 
+// Huffman code lengths for the symbol frequencies, none longer than the 16
+// bits LH5 allows; 0 for unused symbols, and all 0 when fewer than two are
+// used (the block then uses the single-code form).
+std::vector<uint8_t> Lh5CodeLengths(const std::vector<uint32_t>& freq);
+
 }  // namespace tb

@@ -70,6 +70,7 @@ constexpr uint32_t kExpandShortStream = 406;     // fewer bytes came out than th
 constexpr uint32_t kExpandCrcMismatch = 407;     // the expanded bytes fail the header's CRC-16
 constexpr uint32_t kExpandNotDone = 408;         // status asked before an accepted expansion
 constexpr uint32_t kExpandDecoderFailed = 409;   // the decoder could not be set up
+static_assert(kExpandBadHeader > 306 && kExpandDecoderFailed > 306, "clear of the library's own numbers");
 
 // Expands the member at the start of block into out (resized to the original
 // size). Reads only inside block and produces at most maxSize bytes; returns
