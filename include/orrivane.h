@@ -51,11 +51,11 @@ ORRIVANE_API int32_t ORRIVANE_CALL Orrivane_GetBIOSFileSize(const char* path);
 ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_GetBIOSROMInfo(char* model, char* idString, char* version, char* date,
                                                            uint32_t* dateCode, uint32_t* extendedFamily,
                                                            uint32_t useAltModel, char* description);
-/* Buffers: model 60, identification 100; both required. Always 0. */
+/* Buffers: model 60, identification 100; a null one is skipped. Always 0. */
 ORRIVANE_API uint32_t ORRIVANE_CALL InstallShield_GetBIOSROMInfo(char* model, char* idString);
 
 /* Analyses an image file. Buffers: model 60, identification 100, version 60,
- * date 32 bytes; every output required. 0 or a result number above. */
+ * date 32 bytes; a null output is skipped. 0 or a result number above. */
 ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_GetBIOSFileInfo(const char* path, char* model, char* idString,
                                                             char* version, char* date, uint32_t* dateCode,
                                                             uint32_t* identityRecordFound);

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "common/text.h"
 #include "detect/detect_machine.h"
 #include "image/load_image.h"
 #include "image/rom_map.h"
@@ -17,6 +18,19 @@ bool PluginPresent(const uint8_t* block) {
 }
 
 uint32_t PluginsPresent() { return PluginPresent(MachineBios.pluginBlockA) && PluginPresent(MachineBios.pluginBlockB); }
+
+// Copies a record field out, never more than the field holds: a field whose
+// writer lost its NUL still cannot run past the caller's buffer of that size.
+// A null buffer is skipped.
+template <uint32_t N>
+void CopyOut(char* dst, const char (&field)[N]) {
+  if (dst) orr::CopyTextBounded(dst, N, field);
+}
+
+template <typename T>
+void StoreOut(T* dst, T value) {
+  if (dst) *dst = value;
+}
 
 }  // namespace
 
@@ -50,20 +64,20 @@ uint32_t ORRIVANE_CALL Orrivane_GetBIOSROMInfo(char* model, char* idString, char
                                                char* description) {
   if (!g_initialized) return 0;
   const bool extended = MachineBios.biosType == 4;
-  if (model) lstrcpyA(model, useAltModel && extended ? MachineBios.altModelName : MachineBios.modelName);
-  if (idString) lstrcpyA(idString, MachineBios.idString);
-  if (version) lstrcpyA(version, MachineBios.versionText);
-  if (date) lstrcpyA(date, MachineBios.dateText);
-  if (dateCode) *dateCode = MachineBios.dateCode;
-  if (extendedFamily) *extendedFamily = extended ? 1 : 0;
-  if (description) lstrcpyA(description, MachineBios.descriptionText);
+  CopyOut(model, useAltModel && extended ? MachineBios.altModelName : MachineBios.modelName);
+  CopyOut(idString, MachineBios.idString);
+  CopyOut(version, MachineBios.versionText);
+  CopyOut(date, MachineBios.dateText);
+  StoreOut(dateCode, MachineBios.dateCode);
+  StoreOut(extendedFamily, extended ? 1u : 0u);
+  CopyOut(description, MachineBios.descriptionText);
   return 0;
 }
 
 uint32_t ORRIVANE_CALL InstallShield_GetBIOSROMInfo(char* model, char* idString) {
   if (!g_initialized) return 0;
-  lstrcpyA(model, MachineBios.modelName);
-  lstrcpyA(idString, MachineBios.idString);
+  CopyOut(model, MachineBios.modelName);
+  CopyOut(idString, MachineBios.idString);
   return 0;
 }
 
@@ -74,12 +88,12 @@ uint32_t ORRIVANE_CALL Orrivane_GetBIOSFileInfo(const char* path, char* model, c
   uint32_t result = orr::LoadBiosImage(slot, path);
   if (result == 0 && ImageBios.amiTagFound == 0) result = orr::ExtractImageIdentity(slot);
   if (slot) GlobalFree(slot);
-  lstrcpyA(model, ImageBios.modelName);
-  lstrcpyA(idString, ImageBios.idString);
-  lstrcpyA(version, ImageBios.versionText);
-  lstrcpyA(date, ImageBios.dateText);
-  *dateCode = ImageBios.dateCode;
-  *identityRecordFound = ImageBios.amiTagFound;
+  CopyOut(model, ImageBios.modelName);
+  CopyOut(idString, ImageBios.idString);
+  CopyOut(version, ImageBios.versionText);
+  CopyOut(date, ImageBios.dateText);
+  StoreOut(dateCode, ImageBios.dateCode);
+  StoreOut(identityRecordFound, ImageBios.amiTagFound);
   return result;
 }
 
