@@ -40,7 +40,7 @@ class TempFile {
   void Write(const std::vector<uint8_t>& bytes) const {
     std::FILE* f = std::fopen(path_.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path_;
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    if (!bytes.empty()) ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
     ASSERT_EQ(std::fclose(f), 0);
   }
   const char* path() const { return path_.c_str(); }
