@@ -20,19 +20,41 @@ constexpr uint32_t kZantBiosLast = 0x1FFF0;
 constexpr uint32_t kZantBiosDateLength = 10;
 constexpr uint32_t kModelMarkerLength = 8;
 
-// A text counts only when its NUL lies inside the image.
-bool TextEndsInside(ByteView image, uint32_t at) {
-  return at < image.size() && image.TextLength(at) < image.size() - at;
+constexpr uint32_t kMostTexts = 7;
+
+// The image's last NULs, the highest first. A text counts only when its NUL
+// lies inside the image, and k texts back to back from a start end inside
+// it exactly when k NULs lie at or behind that start. Knowing them makes
+// each record's test constant work, so an image full of tags with no NUL
+// behind them is still searched in time linear in its size.
+struct TrailingNuls {
+  uint32_t at[kMostTexts];
+  uint32_t count;
+  bool TextsEndInside(uint32_t start, uint32_t texts) const { return texts <= count && start <= at[texts - 1]; }
+};
+
+TrailingNuls FindTrailingNuls(ByteView image) {
+  static constexpr char kNul[1] = {0};
+  TrailingNuls nuls = {};
+  uint32_t last = kNotFound;
+  while (nuls.count < kMostTexts) {
+    const uint32_t found = image.FindLast(Marker{kNul, 1}, 0, 1, last);
+    if (found == kNotFound) break;
+    nuls.at[nuls.count++] = found;
+    if (found == 0) break;
+    last = found - 1;
+  }
+  return nuls;
 }
 
 // The four texts of a version-1 record, placed from the F area, which for
 // an image shorter than 64 KiB begins before the image does.
-bool VersionOneTexts(ByteView image, uint32_t record, uint32_t (&texts)[4]) {
+bool VersionOneTexts(ByteView image, const TrailingNuls& nuls, uint32_t record, uint32_t (&texts)[4]) {
   if (!image.Contains(record, kVersionOneSize)) return false;
   const int64_t fArea = static_cast<int64_t>(image.size()) - kFAreaSize;
   for (uint32_t i = 0; i < 4; ++i) {
     int64_t at = fArea + image.U16(record + kStringListStart + 2 * i);
-    if (at < 0 || !TextEndsInside(image, static_cast<uint32_t>(at))) return false;
+    if (at < 0 || !nuls.TextsEndInside(static_cast<uint32_t>(at), 1)) return false;
     texts[i] = static_cast<uint32_t>(at);
   }
   return true;
@@ -43,14 +65,6 @@ uint32_t TextsOfVersion(uint8_t version) {
   return version + 2u;  // 2: four texts, 3: five, 4: six
 }
 
-bool StringListInside(ByteView image, uint32_t record, uint8_t version) {
-  uint32_t at = record + kStringListStart;
-  for (uint32_t i = TextsOfVersion(version); i > 0; --i) {
-    if (!TextEndsInside(image, at)) return false;
-    at += image.TextLength(at) + 1;
-  }
-  return true;
-}
 
 void ApplyVersionOne(ByteView image, const uint32_t (&texts)[4]) {
   image.CopyText(texts[0], ImageBios.modelName, sizeof ImageBios.modelName);
@@ -113,14 +127,16 @@ uint32_t ReadAmiRecord(HGLOBAL slot) {
   uint32_t lastOne = kNotFound;
   uint32_t lastOneTexts[4] = {};
   uint32_t firstLater = kNotFound;
+  const TrailingNuls nuls = FindTrailingNuls(image);
   image.ForEachMatch(kAmiTag, 0, 1, kNotFound, [&](uint32_t at) {
     if (!image.Contains(at, kStringListStart)) return false;  // no version byte: nothing can follow
     uint8_t version = image.U8(at + kAmiTag.size);
     uint32_t texts[4];
-    if (version == 1 && VersionOneTexts(image, at, texts)) {
+    if (version == 1 && VersionOneTexts(image, nuls, at, texts)) {
       lastOne = at;
       std::memcpy(lastOneTexts, texts, sizeof texts);
-    } else if (version >= 2 && firstLater == kNotFound && StringListInside(image, at, version)) {
+    } else if (version >= 2 && firstLater == kNotFound &&
+               nuls.TextsEndInside(at + kStringListStart, TextsOfVersion(version))) {
       firstLater = at;
     }
     return true;
