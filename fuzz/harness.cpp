@@ -1,0 +1,88 @@
+#include "harness.h"
+
+#include <cstring>
+
+#include "hwaccess/contract.h"
+#include "interface/records.h"
+#include "lzh_member.h"
+
+namespace fz {
+namespace {
+
+template <size_t N>
+bool Terminated(const char (&field)[N]) {
+  return std::memchr(field, 0, N) != nullptr;
+}
+
+bool KnownDriverCode(uint32_t code, bool nt) {
+  using namespace orr;
+  // The mapping and its release go through the NT codes on both families.
+  if (code == kIoctlMapPhysical || code == kIoctlUnmapPhysical) return true;
+  if (nt)
+    return code == kIoctlReadPort || code == kIoctlWritePort || code == kIoctlPluginBlockA ||
+           code == kIoctlPluginBlockB || code == kIoctlBiosType;
+  return code == kIoctl9xMapHigh || code == kIoctl9xPluginBlockA || code == kIoctl9xPluginBlockB ||
+         code == kIoctl9xBiosType;
+}
+
+bool KnownServiceCode(uint32_t code) {
+  using namespace orr;
+  return code == kRequestOpenDriver || code == kRequestFreeDriver || code == kRequestFlashInfo ||
+         code == kRequestExpandMember || code == kRequestImageStatus || code == kRequestImageFinish;
+}
+
+}  // namespace
+
+void StartWith(const tb::Machine& machine) {
+  std::memset(&MachineBios, 0, sizeof MachineBios);
+  std::memset(&ImageBios, 0, sizeof ImageBios);
+  g_isNt = 0;
+  g_initialized = 0;
+  tb::Reset(machine);
+}
+
+void RequireNothingOutstanding() {
+  FZ_REQUIRE(tb::OutstandingMappedWindows() == 0);
+  FZ_REQUIRE(tb::OutstandingGlobalBlocks() == 0);
+  FZ_REQUIRE(tb::LockedGlobalBlocks() == 0);
+}
+
+void RequireTextFieldsTerminated() {
+  FZ_REQUIRE(Terminated(MachineBios.romId));
+  FZ_REQUIRE(Terminated(MachineBios.idString));
+  FZ_REQUIRE(Terminated(MachineBios.modelName));
+  FZ_REQUIRE(Terminated(MachineBios.versionText));
+  FZ_REQUIRE(Terminated(MachineBios.dateText));
+  FZ_REQUIRE(Terminated(MachineBios.descriptionText));
+  FZ_REQUIRE(Terminated(MachineBios.altModelName));
+  FZ_REQUIRE(Terminated(ImageBios.idString));
+  FZ_REQUIRE(Terminated(ImageBios.modelName));
+  FZ_REQUIRE(Terminated(ImageBios.versionText));
+  FZ_REQUIRE(Terminated(ImageBios.dateText));
+}
+
+void RequireKnownRequests() {
+  const bool nt = tb::CurrentMachine().platform == tb::Platform::Nt;
+  for (const tb::Request& r : tb::DriverRequests()) FZ_REQUIRE(KnownDriverCode(r.code, nt));
+  for (const tb::Request& r : tb::ServiceRequests()) FZ_REQUIRE(KnownServiceCode(r.code));
+}
+
+void RequireDocumentedResult(uint32_t result) {
+  const bool own = result == 0 || result == 211 || (result >= 301 && result <= 306);
+  const bool service = result >= tb::kExpandBadHeader && result <= tb::kExpandDecoderFailed;
+  FZ_REQUIRE(own || service);
+}
+
+void RequireInvariants() {
+  RequireNothingOutstanding();
+  RequireTextFieldsTerminated();
+  RequireKnownRequests();
+}
+
+uint32_t Hash(const uint8_t* data, size_t size) {
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 16777619u;
+  return h;
+}
+
+}  // namespace fz
