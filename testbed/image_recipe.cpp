@@ -1,5 +1,6 @@
 #include "image_recipe.h"
 
+#include <cctype>
 #include <fstream>
 #include <stdexcept>
 
@@ -20,18 +21,22 @@ const json& Need(const json& object, const char* key, const std::string& where) 
   return object.at(key);
 }
 
+// Decimal digits, or 0x and hex digits; nothing else.
 uint32_t Number(const json& v, const std::string& where) {
   if (v.is_number_unsigned() && v.get<uint64_t>() <= 0xFFFFFFFFu) return v.get<uint32_t>();
   if (v.is_string()) {
     const std::string text = v.get<std::string>();
-    size_t used = 0;
-    unsigned long long n = 0;
-    try {
-      n = std::stoull(text, &used, 0);
-    } catch (const std::exception&) {
-      used = 0;
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    bool valid = !digits.empty() && digits.size() <= 10;
+    for (char c : digits) {
+      auto u = static_cast<unsigned char>(c);
+      valid = valid && (hex ? std::isxdigit(u) : std::isdigit(u));
     }
-    if (used == text.size() && used > 0 && text[0] != '-' && n <= 0xFFFFFFFFu) return static_cast<uint32_t>(n);
+    if (valid) {
+      unsigned long long n = std::stoull(digits, nullptr, hex ? 16 : 10);
+      if (n <= 0xFFFFFFFFu) return static_cast<uint32_t>(n);
+    }
   }
   Fail(where, "not a number from 0 to 0xFFFFFFFF: " + v.dump());
 }

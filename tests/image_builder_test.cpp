@@ -148,6 +148,10 @@ const BadRecipe kBadRecipes[] = {
     {"NoSize", R"({"records": []})", "\"size\""},
     {"SizeZero", R"({"size": 0})", "size"},
     {"SizeNotANumber", R"({"size": "0x8000x"})", "size"},
+    {"SizeNegative", R"({"size": "-1"})", "size"},
+    {"SizeBlankFirst", R"({"size": " 5"})", "size"},
+    {"SizeHexBeyond32Bits", R"({"size": "0x100000000"})", "size"},
+    {"SizeHexWithoutDigits", R"({"size": "0x"})", "size"},
     {"UnknownRecord", R"({"size": 4096, "records": [{"type": "nonsense", "at": 0}]})", "nonsense"},
     {"RecordPastEnd", R"({"size": 4096, "records": [{"type": "bRomMap", "at": 4080}]})", "records[0]"},
     {"TailOffsetPastEnd", R"({"size": "0x20000", "records": [{"type": "bbsn", "at": "tail+0x1FFFC"}]})", "records[0]"},
@@ -181,6 +185,12 @@ TEST_P(RecipeRefused, NamesWhatIsWrong) {
 
 INSTANTIATE_TEST_SUITE_P(Recipes, RecipeRefused, testing::ValuesIn(kBadRecipes),
                          [](const testing::TestParamInfo<BadRecipe>& info) { return std::string(info.param.name); });
+
+TEST(ImageRecipe, NumbersAreDecimalUnlessTheySayHex) {
+  EXPECT_EQ(tb::ImageFromRecipe(nlohmann::json::parse(R"({"size": "010"})")).bytes.size(), 10u);
+  EXPECT_EQ(tb::ImageFromRecipe(nlohmann::json::parse(R"({"size": "0X1F"})")).bytes.size(), 31u);
+  EXPECT_EQ(tb::ImageFromRecipe(nlohmann::json::parse(R"({"size": 4096})")).bytes.size(), 4096u);
+}
 
 TEST(ImageRecipe, MembersRegionSpansEverySlot) {
   auto recipe = nlohmann::json::parse(R"({"size": "0x20000",
