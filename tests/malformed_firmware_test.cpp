@@ -1,0 +1,95 @@
+// Firmware built to break the probes: rows of docs/malformed-inputs.md that
+// the detection tests do not pin already.
+#include <gtest/gtest.h>
+
+#include "detect/probes.h"
+#include "detect_helpers.h"
+
+namespace {
+
+using tb::MachineBuilder;
+using Bytes = std::vector<uint8_t>;
+
+// A structure whose formatted area claims fewer than the 4 header bytes,
+// then a chassis structure that the walk must still reach.
+class MalformedSmbiosLength : public testing::TestWithParam<uint8_t> {};
+
+TEST_P(MalformedSmbiosLength, StructureShorterThanItsHeaderIsWalkedPast) {
+  Bytes table = {0x01, GetParam(), 'X', 'Y', 0, 0};
+  const Bytes chassis = tb::SmbiosBytes(tb::SmbiosChassis(0x0D));
+  table.insert(table.end(), chassis.begin(), chassis.end());
+  table.push_back(127), table.push_back(4), table.push_back(0), table.push_back(0), table.push_back(0),
+      table.push_back(0);
+  MachineBuilder b;
+  tb::WriteSmbios(b, {}, table);
+  orr::ScanSMBIOS(OpenDriverOn(b));
+  EXPECT_EQ(MachineBios.logoFlags, 5);
+  EXPECT_EQ(MachineBios.onboardLan, 1u);
+  ExpectNothingOutstanding();
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, MalformedSmbiosLength, testing::Values(0, 1, 2, 3),
+                         [](const testing::TestParamInfo<uint8_t>& info) {
+                           return "Length" + std::to_string(info.param);
+                         });
+
+TEST(MalformedSmbios, StringSetWithoutTerminatorEndsTheWalkAtTheTableEnd) {
+  // The second structure's strings run to the table's end with no NUL; the
+  // window goes on with a chassis structure the walk must not reach.
+  Bytes table = tb::SmbiosBytes(tb::SmbiosBiosInformation(9));
+  const Bytes open = {0x01, 0x04, 0x00, 0x01, 'A', 'B', 'C', 'D'};
+  table.insert(table.end(), open.begin(), open.end());
+  tb::SmbiosEntry entry;
+  entry.tableLength = static_cast<uint16_t>(table.size());
+  const Bytes chassis = tb::SmbiosBytes(tb::SmbiosChassis(0x0D));
+  table.insert(table.end(), chassis.begin(), chassis.end());
+  MachineBuilder b;
+  tb::WriteSmbios(b, entry, table);
+  const uint32_t driver = OpenDriverOn(b);
+  MachineBios.onboardLan = 1;
+  orr::ScanSMBIOS(driver);
+  EXPECT_EQ(MachineBios.romSizeCode, 9);
+  EXPECT_EQ(MachineBios.logoFlags, 0);
+  EXPECT_EQ(MachineBios.onboardLan, 1u) << "kept from before";
+  ExpectNothingOutstanding();
+}
+
+// A routing table with one onboard NIC entry at offset 32, whose size field
+// says what the case gives.
+struct PirSizeCase {
+  const char* name;
+  uint16_t size;
+  uint32_t bits;
+};
+
+class MalformedPirSize : public testing::TestWithParam<PirSizeCase> {};
+
+TEST_P(MalformedPirSize, EntriesStartBelowTheSize) {
+  MachineBuilder b;
+  tb::WritePirTable(b, 0xF800, {{0, 25, 0}}, GetParam().size);
+  b.Pci(0, 25, 0, 0x8086, 0x10BD, 0x020000);
+  orr::ScanOnboardDevices(OpenDriverOn(b));
+  EXPECT_EQ(MachineBios.onboardDevices, GetParam().bits);
+  ExpectNothingOutstanding();
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, MalformedPirSize,
+                         testing::Values(PirSizeCase{"Zero", 0, 0}, PirSizeCase{"BelowTheHeader", 16, 0},
+                                         PirSizeCase{"OneShortOfAnEntry", 32, 0},
+                                         PirSizeCase{"PartOfAnEntry", 33, 0x01},
+                                         PirSizeCase{"NotAMultipleOf16", 40, 0x01}),
+                         [](const testing::TestParamInfo<PirSizeCase>& info) { return info.param.name; });
+
+TEST(MalformedPir, SignatureCutByTheSegmentEndIsNotATable) {
+  for (uint32_t at : {0xFFFDu, 0xFFFEu, 0xFFFFu}) {
+    MachineBuilder b;
+    b.Win9x();
+    b.FSegmentBytes(at, tb::BytesOf("$PIR"));
+    b.Pci(0, 0, 0, 0x8086, 0x10BD, 0x020000);
+    orr::ScanOnboardDevices(OpenDriverOn(b));
+    EXPECT_EQ(MachineBios.onboardDevices, 0u) << at;
+    EXPECT_TRUE(tb::PortAccesses().empty()) << at;
+  }
+}
+
+}  // namespace
