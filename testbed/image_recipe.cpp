@@ -1,5 +1,6 @@
 #include "image_recipe.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <stdexcept>
@@ -19,6 +20,16 @@ using nlohmann::json;
 const json& Need(const json& object, const char* key, const std::string& where) {
   if (!object.is_object() || !object.contains(key)) Fail(where, std::string("\"") + key + "\" is missing");
   return object.at(key);
+}
+
+// A misspelt key would otherwise be ignored without a word.
+void AllowOnly(const json& object, std::initializer_list<const char*> keys, const std::string& where) {
+  if (!object.is_object()) Fail(where, "not a JSON object");
+  for (const auto& item : object.items()) {
+    bool known = false;
+    for (const char* k : keys) known = known || item.key() == k;
+    if (!known) Fail(where, "unknown key \"" + item.key() + "\"");
+  }
 }
 
 // Decimal digits, or 0x and hex digits; nothing else.
@@ -71,6 +82,7 @@ std::vector<uint8_t> MemberContent(const json& m, const std::string& where, bool
   if (*systemBios) {
     const json& s = m.at("systemBios");
     const std::string w = where + ".systemBios";
+    AllowOnly(s, {"size", "idString", "dateVersionString", "modelTag"}, w);
     uint32_t size = Number(Need(s, "size", w), w + ".size");
     if (size != 0x10000 && size != 0x20000) Fail(w + ".size", "a system BIOS has 0x10000 or 0x20000 bytes");
     return SystemBios(size, Text(Need(s, "idString", w), w + ".idString"),
@@ -79,18 +91,22 @@ std::vector<uint8_t> MemberContent(const json& m, const std::string& where, bool
   }
   const json& f = Need(m, "filler", where);
   const std::string w = where + ".filler";
+  AllowOnly(f, {"size", "seed"}, w);
   uint32_t size = Number(Need(f, "size", w), w + ".size");
   if (size > kMaxExpandedSize) Fail(w + ".size", "a member holds at most 0x20000 bytes");
   return FirmwareFiller(size, Number(Need(f, "seed", w), w + ".seed"));
 }
 
 void PlaceMembers(const json& members, ImageBuilder& b, RecipeImage& out) {
+  AllowOnly(members, {"at", "list"}, "members");
   uint32_t at = At(Need(members, "at", "members"), b, "members.at");
   const json& list = Need(members, "list", "members");
   if (!list.is_array()) Fail("members.list", "not a list");
   for (size_t i = 0; i < list.size(); ++i) {
     const std::string where = "members.list[" + std::to_string(i) + "]";
     const json& m = list[i];
+    AllowOnly(m, {"name", "method", "systemBios", "filler"}, where);
+    if (m.contains("systemBios") == m.contains("filler")) Fail(where, "either \"systemBios\" or \"filler\"");
     std::string method = Text(Need(m, "method", where), where + ".method");
     if (method != "lh5" && method != "lh0") Fail(where + ".method", "lh5 or lh0, not " + method);
     bool systemBios = false;
@@ -126,6 +142,13 @@ void Region(const json& v, const ImageBuilder& b, const RecipeImage& image, uint
 void PlaceRecord(const json& r, ImageBuilder& b, const RecipeImage& image, const std::string& where) {
   const std::string type = Text(Need(r, "type", where), where + ".type");
   const uint32_t at = At(Need(r, "at", where), b, where + ".at");
+  auto keys = [&](std::initializer_list<const char*> extra) {
+    std::vector<std::string> allowed = {"type", "at"};
+    allowed.insert(allowed.end(), extra.begin(), extra.end());
+    for (const auto& item : r.items())
+      if (std::find(allowed.begin(), allowed.end(), item.key()) == allowed.end())
+        Fail(where, "unknown key \"" + item.key() + "\" for " + type);
+  };
   auto num = [&](const char* key) { return Number(Need(r, key, where), where + "." + key); };
   auto u16 = [&](const char* key) {
     uint32_t v = num(key);
@@ -135,19 +158,24 @@ void PlaceRecord(const json& r, ImageBuilder& b, const RecipeImage& image, const
   auto text = [&](const char* key) { return Text(Need(r, key, where), where + "." + key); };
 
   if (type == "text") {
+    keys({"text"});
     std::string t = text("text");
     MustFit(b, at, t.size() + 1, where);
     b.Text(at, t);
   } else if (type == "awardBanner") {
+    keys({});
     MustFit(b, at, 28, where);
     b.AwardBanner(at);
   } else if (type == "bbsn") {
+    keys({});
     MustFit(b, at, 6, where);
     b.Bbsn(at);
   } else if (type == "bbss") {
+    keys({"regionStart", "regionSize"});
     MustFit(b, at, 22, where);
     b.Bbss(at, u16("regionStart"), u16("regionSize"));
   } else if (type == "bRomMap" || type == "nRomMap") {
+    keys({"region1", "region2"});
     uint32_t f1, e1, f2, e2;
     Region(r.value("region1", json()), b, image, &f1, &e1, where + ".region1");
     Region(r.value("region2", json()), b, image, &f2, &e2, where + ".region2");
@@ -157,9 +185,11 @@ void PlaceRecord(const json& r, ImageBuilder& b, const RecipeImage& image, const
     else
       b.NRomMap(at, f1, e1, f2, e2);
   } else if (type == "amiRecordV1") {
+    keys({"modelOff", "idOff", "dateOff", "versionOff"});
     MustFit(b, at, 18, where);
     b.AmiRecordV1(at, u16("modelOff"), u16("idOff"), u16("dateOff"), u16("versionOff"));
   } else if (type == "amiRecord") {
+    keys({"version", "texts"});
     const json& list = Need(r, "texts", where);
     if (!list.is_array()) Fail(where + ".texts", "not a list");
     std::vector<std::string> texts;
@@ -173,12 +203,14 @@ void PlaceRecord(const json& r, ImageBuilder& b, const RecipeImage& image, const
     MustFit(b, at, length, where);
     b.AmiRecord(at, static_cast<uint8_t>(version), texts);
   } else if (type == "zantBios") {
+    keys({"length", "text"});
     std::string t = text("text");
     uint32_t length = num("length");
     if (length > 0xFF) Fail(where + ".length", "above 0xFF");
     MustFit(b, at, 9 + t.size(), where);
     b.ZantBios(at, static_cast<uint8_t>(length), std::vector<uint8_t>(t.begin(), t.end()));
   } else if (type == "meo") {
+    keys({"model"});
     std::string t = text("model");
     MustFit(b, at, 4 + t.size(), where);
     b.Meo(at, std::vector<uint8_t>(t.begin(), t.end()));
@@ -190,7 +222,7 @@ void PlaceRecord(const json& r, ImageBuilder& b, const RecipeImage& image, const
 }  // namespace
 
 RecipeImage ImageFromRecipe(const json& recipe) {
-  if (!recipe.is_object()) Fail("recipe", "not a JSON object");
+  AllowOnly(recipe, {"size", "members", "records"}, "recipe");
   uint32_t size = Number(Need(recipe, "size", "recipe"), "size");
   if (size == 0 || size > 0x1000000) Fail("size", "1 byte to 16 MiB");
   ImageBuilder b(size);

@@ -13,7 +13,7 @@
 //         { "type": "bRomMap", "at": "tail+0x1F000",
 //           "region1": "members", "region2": null } ] }
 //
-// Numbers are JSON numbers or texts in decimal or 0x-hex; an "at" may count
+// Comments (//) are allowed and unknown keys are refused. Numbers are JSON numbers or texts in decimal or 0x-hex; an "at" may count
 // from the tail area ("tail+...") or the F area ("farea+..."). Members sit
 // in their slots one behind the other from members.at; a ROM-map region
 // "members" spans them all, [first, end] gives flash addresses, null leaves

@@ -11,6 +11,9 @@
 // one of the kExpand* numbers of lzh_member.h; a machine's
 // imageServiceError takes the place of the outcome.
 // 0x00C800CE forgets the outcome for the output block.
+// A profile states both faults in its "service" object: "refuseExpand": true
+// refuses every expand request, "imageError": N is the status request's
+// serviceError.
 #include <algorithm>
 
 #include "hwaccess/contract.h"

@@ -146,6 +146,12 @@ struct BadRecipe {
 
 const BadRecipe kBadRecipes[] = {
     {"NoSize", R"({"records": []})", "\"size\""},
+    {"MisspeltTopKey", R"({"size": 4096, "record": []})", "\"record\""},
+    {"KeyOfAnotherRecordType", R"({"size": 4096, "records": [{"type": "bbsn", "at": 0, "region1": null}]})",
+     "\"region1\""},
+    {"MemberWithBothContents",
+     R"({"size": 4096, "members": {"at": 0, "list": [{"name": "a", "method": "lh0", "filler": {"size": 5, "seed": 1}, "systemBios": {}}]}})",
+     "either"},
     {"SizeZero", R"({"size": 0})", "size"},
     {"SizeNotANumber", R"({"size": "0x8000x"})", "size"},
     {"SizeNegative", R"({"size": "-1"})", "size"},
