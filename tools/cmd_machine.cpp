@@ -195,3 +195,9 @@ void AddMachineCommand(CLI::App& app, int& exitStatus) {
   machine->add_flag("--json", options->json, "One JSON object with every answer and the messages shown");
   machine->callback([options, &exitStatus] { exitStatus = RunMachine(*options); });
 }
+
+bool LoadToolMachine(const std::string& profile, tb::Machine& machine, std::string& error) {
+  MachineOptions options;
+  options.profile = profile;
+  return LoadMachine(options, machine, error);
+}

@@ -3,7 +3,16 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <string>
+
+namespace tb {
+struct Machine;
+}
 
 void AddMachineCommand(CLI::App& app, int& exitStatus);
 void AddImageCommands(CLI::App& app, int& exitStatus);
 void AddEnvCommand(CLI::App& app, int& exitStatus);
+
+// The machine of a --profile file, or the built-in demo machine when the
+// profile is empty; false with the reason in error when it cannot be loaded.
+bool LoadToolMachine(const std::string& profile, tb::Machine& machine, std::string& error);
