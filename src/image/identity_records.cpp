@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "detect/ami_record.h"
 #include "detect/date_version.h"
 #include "image/image_block.h"
 #include "image/load_image.h"
@@ -11,8 +12,6 @@
 namespace orr {
 namespace {
 
-constexpr uint32_t kVersionOneSize = 18;  // tag, version byte, four 16-bit offsets
-constexpr uint32_t kStringListStart = 10;
 constexpr uint32_t kDateTextBound = 31;   // 30 characters and the NUL
 constexpr uint32_t kEditionSize = 100;
 constexpr uint32_t kBuildTextLength = 16;
@@ -50,10 +49,10 @@ TrailingNuls FindTrailingNuls(ByteView image) {
 // The four texts of a version-1 record, placed from the F area, which for
 // an image shorter than 64 KiB begins before the image does.
 bool VersionOneTexts(ByteView image, const TrailingNuls& nuls, uint32_t record, uint32_t (&texts)[4]) {
-  if (!image.Contains(record, kVersionOneSize)) return false;
+  if (!image.Contains(record, kAmiVersion1Size)) return false;
   const int64_t fArea = static_cast<int64_t>(image.size()) - kFAreaSize;
   for (uint32_t i = 0; i < 4; ++i) {
-    int64_t at = fArea + image.U16(record + kStringListStart + 2 * i);
+    int64_t at = fArea + image.U16(record + kAmiModelOffset + 2 * i);
     if (at < 0 || !nuls.TextsEndInside(static_cast<uint32_t>(at), 1)) return false;
     texts[i] = static_cast<uint32_t>(at);
   }
@@ -65,7 +64,6 @@ uint32_t TextsOfVersion(uint8_t version) {
   return version + 2u;  // 2: four texts, 3: five, 4: six
 }
 
-
 void ApplyVersionOne(ByteView image, const uint32_t (&texts)[4]) {
   image.CopyText(texts[0], ImageBios.modelName, sizeof ImageBios.modelName);
   image.CopyText(texts[1], ImageBios.idString, sizeof ImageBios.idString);
@@ -75,7 +73,7 @@ void ApplyVersionOne(ByteView image, const uint32_t (&texts)[4]) {
 }
 
 void ApplyStringList(ByteView image, uint32_t record, uint8_t version) {
-  uint32_t at = record + kStringListStart;
+  uint32_t at = record + kAmiRecordBody;
   at = image.CopyText(at, ImageBios.modelName, sizeof ImageBios.modelName);
   at = image.CopyText(at, ImageBios.idString, sizeof ImageBios.idString);
   at = image.CopyText(at, ImageBios.dateText, kDateTextBound);
@@ -128,15 +126,15 @@ uint32_t ReadAmiRecord(HGLOBAL slot) {
   uint32_t lastOneTexts[4] = {};
   uint32_t firstLater = kNotFound;
   const TrailingNuls nuls = FindTrailingNuls(image);
-  image.ForEachMatch(kAmiTag, 0, 1, kNotFound, [&](uint32_t at) {
-    if (!image.Contains(at, kStringListStart)) return false;  // no version byte: nothing can follow
-    uint8_t version = image.U8(at + kAmiTag.size);
+  image.ForEachMatch(kAmiRecordTag, 0, 1, kNotFound, [&](uint32_t at) {
+    if (!image.Contains(at, kAmiRecordBody)) return false;  // no version byte: nothing can follow
+    uint8_t version = image.U8(at + kAmiRecordVersion);
     uint32_t texts[4];
     if (version == 1 && VersionOneTexts(image, nuls, at, texts)) {
       lastOne = at;
       std::memcpy(lastOneTexts, texts, sizeof texts);
     } else if (version >= 2 && firstLater == kNotFound &&
-               nuls.TextsEndInside(at + kStringListStart, TextsOfVersion(version))) {
+               nuls.TextsEndInside(at + kAmiRecordBody, TextsOfVersion(version))) {
       firstLater = at;
     }
     return true;
@@ -145,7 +143,7 @@ uint32_t ReadAmiRecord(HGLOBAL slot) {
   if (lastOne != kNotFound)
     ApplyVersionOne(image, lastOneTexts);
   else if (firstLater != kNotFound)
-    ApplyStringList(image, firstLater, image.U8(firstLater + kAmiTag.size));
+    ApplyStringList(image, firstLater, image.U8(firstLater + kAmiRecordVersion));
   else
     applied = 0;
   if (applied) ImageBios.dateCode = ImageDateCode(ImageBios.dateText, sizeof ImageBios.dateText);

@@ -10,7 +10,6 @@
 
 namespace orr {
 
-constexpr Marker kAmiTag = MakeMarker("$ZANTAMI$");
 constexpr Marker kZantBiosMarker = MakeMarker("ZANTBIOS");
 constexpr Marker kModelMarker = MakeMarker("*MEO");
 
