@@ -92,4 +92,23 @@ TEST(MalformedPir, SignatureCutByTheSegmentEndIsNotATable) {
   }
 }
 
+TEST(MalformedPir, OverlappingTablesProbeEachDeviceOnce) {
+  // 1024 signatures 16 bytes apart, each claiming the largest size: every
+  // table's entries are the other tables' headers, all onboard, all naming
+  // bus 0x24 ('$'), device 10 ('P' >> 3). Probing every entry of every
+  // table would take millions of configuration reads.
+  Bytes unit = tb::BytesOf("$PIR");
+  unit.resize(16, 0);
+  unit[6] = 0xFF, unit[7] = 0xFF;
+  MachineBuilder b;
+  for (uint32_t at = 0; at < 0x4000; at += 16) b.FSegmentBytes(at, unit);
+  b.Pci(0x24, 10, 0, 0x8086, 0x10BD, 0x020000);
+  orr::ScanOnboardDevices(OpenDriverOn(b));
+  EXPECT_EQ(MachineBios.onboardDevices, 0x01u);
+  // One read settles the NIC; the zeros behind the tables name bus 0,
+  // device 0, where none of the eight functions answers.
+  EXPECT_EQ(CountDriverRequests(orr::kIoctlReadPort), 1u + 8u);
+  ExpectNothingOutstanding();
+}
+
 }  // namespace

@@ -69,7 +69,7 @@ uint32_t ProbeDevice(uint32_t driver, uint8_t bus, uint8_t device) {
 
 }  // namespace
 
-void ProbeRoutingTable(ByteView table, uint32_t driver) {
+void ProbeRoutingTable(ByteView table, uint32_t driver, ProbedDevices& probed) {
   const uint32_t size = table.U16(kTableSize);
   // Counted in 32 bits: a 16-bit entry offset would wrap to 0 below a size
   // above 0xFFF0 and never end. Entries cut by the window's end are not read.
@@ -77,6 +77,12 @@ void ProbeRoutingTable(ByteView table, uint32_t driver) {
     if (table.U8(entry + kEntrySlot) != 0) continue;
     const uint8_t bus = table.U8(entry + kEntryBus);
     const uint8_t device = table.U8(entry + kEntryDeviceFunction) >> 3;
+    // The same device answers the same again: probing it once keeps a
+    // segment full of overlapping tables from multiplying the reads.
+    const uint32_t key = bus * 32u + device;
+    const uint8_t bit = static_cast<uint8_t>(1u << (key % 8));
+    if (probed.bits[key / 8] & bit) continue;
+    probed.bits[key / 8] |= bit;
     MachineBios.onboardDevices |= ProbeDevice(driver, bus, device);
   }
 }
@@ -86,8 +92,9 @@ void ScanOnboardDevices(uint32_t driver) {
   const ByteView f = fsegment.bytes;
   // Nothing tells a table from the same four bytes in other data, so every
   // occurrence is probed.
+  ProbedDevices probed = {};
   f.ForEachMatch(kSignature, 0, 1, kLastSignature, [&](uint32_t at) {
-    ProbeRoutingTable(f.Sub(at), driver);
+    ProbeRoutingTable(f.Sub(at), driver, probed);
     return true;
   });
   CloseWindow(driver, fsegment);

@@ -19,8 +19,13 @@ void FindRomId(uint32_t driver);
 
 // onboardDevices from every "$PIR" table of the F segment.
 void ScanOnboardDevices(uint32_t driver);
-// table: the F segment from the "$PIR" signature to the window's end.
-void ProbeRoutingTable(ByteView table, uint32_t driver);
+// The bus and device numbers one scan has probed, one bit each.
+struct ProbedDevices {
+  uint8_t bits[256 * 32 / 8];
+};
+// table: the F segment from the "$PIR" signature to the window's end. A
+// device already in probed is not probed again.
+void ProbeRoutingTable(ByteView table, uint32_t driver, ProbedDevices& probed);
 
 // BiosType 5: descriptionText from the last "$ZANTAWARD" marker.
 void ReadROMDescription(uint32_t driver);
