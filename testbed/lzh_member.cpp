@@ -85,7 +85,10 @@ std::vector<uint8_t> LzhMember(const std::string& name, const std::vector<uint8_
     Put16(ext, i + 1 < extHeaders.size() ? static_cast<uint16_t>(extHeaders[i + 1].data.size() + 3) : 0);
   }
 
-  std::vector<uint8_t> m = {0, 0};
+  std::vector<uint8_t> m;
+  m.reserve(kFixedHeaderSize + 2 + nameLength + ext.size() + packed.size());
+  m.push_back(0);  // header size and checksum, filled in below
+  m.push_back(0);
   const char* id = method == LzhMethod::Lh5 ? "-lh5-" : "-lh0-";
   m.insert(m.end(), id, id + 5);
   Put32(m, static_cast<uint32_t>(ext.size() + packed.size()));
