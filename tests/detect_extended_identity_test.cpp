@@ -211,18 +211,6 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"Pavilion", Nt, "XTX4410-E2", {}, "HP Pavilion", "N/A", "N/A"}),
     [](const testing::TestParamInfo<RuleCase>& info) { return info.param.name; });
 
-TEST(ExtendedIdentity, TopWindowLengthPerFamily) {
-  for (tb::Platform platform : {Nt, Win9x}) {
-    MachineBuilder b;
-    b.Edit().platform = platform;
-    tb::WriteAmiRecordInFlash(b, kFlash, 0x100, 2, Named("R6N"));
-    Probe(b);
-    const bool nt = platform == Nt;
-    const auto maps = MapRequests(nt ? orr::kIoctlMapPhysical : orr::kIoctl9xMapHigh);
-    EXPECT_EQ(std::count(maps.begin(), maps.end(), std::make_pair(kTop, nt ? 0xFEu : 0x100u)), 1) << nt;
-  }
-}
-
 struct RomIdCase {
   const char* name;
   std::vector<std::pair<uint32_t, std::string>> candidates;  // offset in the last 64 KiB
