@@ -1,7 +1,8 @@
 // Image analysis end to end: the input is an image file, analysed by
 // Orrivane_GetBIOSFileInfo on a detected machine, expansion included. One
 // input in eight is analysed a second time with a memory fault injected, so
-// the failure paths are held to the same invariants.
+// the failure paths are held to the same invariants. ORRIVANE_FUZZ_VERBOSE
+// set in the environment prints each result (for replaying by hand).
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,12 +17,13 @@
 
 namespace {
 
+// One file per process, in memory where the machine offers it.
 const std::string& ImagePath() {
   static const std::string path = [] {
-    const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-    std::string p = std::string(dir) + "/orrivane-fuzz-image-" + std::to_string(getpid()) + ".bin";
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : tmp ? tmp : "/tmp";
     std::atexit([] { std::remove(ImagePath().c_str()); });
-    return p;
+    return dir + "/orrivane-fuzz-image-" + std::to_string(getpid()) + ".bin";
   }();
   return path;
 }

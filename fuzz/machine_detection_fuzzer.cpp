@@ -2,6 +2,7 @@
 // F segment, the SMBIOS table, the "$PIR" area, the flash, top and ROM id
 // windows and the PCI answers (firmware_input.h), and Orrivane_Initialize
 // runs on the machine they make; then every query copies its fields out.
+// ORRIVANE_FUZZ_VERBOSE set in the environment prints what was detected.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

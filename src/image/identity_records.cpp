@@ -125,9 +125,15 @@ uint32_t ReadAmiRecord(HGLOBAL slot) {
   uint32_t lastOne = kNotFound;
   uint32_t lastOneTexts[4] = {};
   uint32_t firstLater = kNotFound;
-  const TrailingNuls nuls = FindTrailingNuls(image);
+  // Found at the first tag only: most images hold none.
+  TrailingNuls nuls = {};
+  bool nulsFound = false;
   image.ForEachMatch(kAmiRecordTag, 0, 1, kNotFound, [&](uint32_t at) {
     if (!image.Contains(at, kAmiRecordBody)) return false;  // no version byte: nothing can follow
+    if (!nulsFound) {
+      nuls = FindTrailingNuls(image);
+      nulsFound = true;
+    }
     uint8_t version = image.U8(at + kAmiRecordVersion);
     uint32_t texts[4];
     if (version == 1 && VersionOneTexts(image, nuls, at, texts)) {
