@@ -9,7 +9,6 @@
 
 #include "commands.h"
 #include "orrivane.h"
-#include "profile.h"
 #include "testbed.h"
 
 namespace {
@@ -54,12 +53,10 @@ std::string JsonText(const std::string& bytes) {
 
 int RunEnv(const EnvOptions& options) {
   tb::Machine machine;
-  if (!options.profile.empty()) {
-    std::string error;
-    if (!tb::LoadProfile(options.profile, machine, error)) {
-      std::cerr << "orrivane env: " << error << "\n";
-      return 2;
-    }
+  std::string error;
+  if (!LoadToolMachine(options.profile, machine, error)) {
+    std::cerr << "orrivane env: " << error << "\n";
+    return 2;
   }
   tb::Reset(machine);
 
@@ -91,7 +88,7 @@ int RunEnv(const EnvOptions& options) {
 void AddEnvCommand(CLI::App& app, int& exitStatus) {
   auto options = std::make_shared<EnvOptions>();
   CLI::App* env = app.add_subcommand("env", "Whether the caller is an administrator, and which system devices are present");
-  env->add_option("--profile", options->profile, "Machine profile (JSON); without it an empty NT machine");
+  env->add_option("--profile", options->profile, "Machine profile (JSON); without it the built-in demo machine");
   env->add_option("--acpi", options->acpi, "Fragment of a hardware id, passed on byte for byte; repeat for more")
       ->allow_extra_args(false);
   env->add_flag("--json", options->json, "One JSON object: isAdministrator, acpi, debugLines");
