@@ -2,6 +2,8 @@
 // how each one copies the records out to its caller.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -247,8 +249,8 @@ TEST_F(Exports, PluginsNeedBothBlocksToCarryAValueInBytesOneToFour) {
     SCOPED_TRACE(c.name);
     std::memset(MachineBios.pluginBlockA, 0, sizeof MachineBios.pluginBlockA);
     std::memset(MachineBios.pluginBlockB, 0, sizeof MachineBios.pluginBlockB);
-    std::memcpy(MachineBios.pluginBlockA, c.a.data(), c.a.size());
-    std::memcpy(MachineBios.pluginBlockB, c.b.data(), c.b.size());
+    std::copy(c.a.begin(), c.a.end(), MachineBios.pluginBlockA);
+    std::copy(c.b.begin(), c.b.end(), MachineBios.pluginBlockB);
     EXPECT_EQ(Orrivane_CheckPlugins(), c.present);
     EXPECT_EQ(InstallShield_CheckPlugins(), c.present);
   }
