@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The project's two jobs on a Debian 12 machine, as root:
-#   scripts/dev.sh demo   build the tool and show the demo machine, the sample image and the verdict
+#   scripts/dev.sh demo   build the tool; show the demo machine, the sample image, the verdict and the environment checks
 #   scripts/dev.sh test   build the host, sanitizer and Windows builds and run every test
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,10 +35,9 @@ case "${1:-}" in
     image=build/host-release/samples/demo-image.bin
     set -x
     "$tool" machine
-    if [[ -f "$image" ]]; then
-      "$tool" image "$image"
-      "$tool" check "$image"
-    fi
+    "$tool" image "$image"
+    "$tool" check "$image"
+    "$tool" env --acpi PNP0C14
     ;;
   test)
     install_packages
