@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "text_output.h"
 #include "orrivane.h"
 #include "testbed.h"
 
@@ -18,38 +19,6 @@ struct EnvOptions {
   std::vector<std::string> acpi;
   bool json = false;
 };
-
-// Texts are bytes; shown quoted with anything unprintable as \xNN.
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-// JSON carries each byte as the character of the same number, as profiles do.
-std::string JsonText(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 int RunEnv(const EnvOptions& options) {
   tb::Machine machine;

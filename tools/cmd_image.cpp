@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "text_output.h"
 #include "lzh_member.h"
 #include "orrivane.h"
 #include "testbed.h"
@@ -54,35 +55,6 @@ std::string ResultText(uint32_t result) {
     case tb::kExpandDecoderFailed: return "service library: the decoder could not start";
   }
   return "service library error " + std::to_string(result);
-}
-
-// JSON carries each byte as the character of the same number, as profiles do.
-std::string JsonText(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-// Texts are bytes; anything unprintable is shown as \xNN.
-std::string Shown(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c >= 0x7F || c == '\\') {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
 }
 
 ImageIdentity AnalyseFile(const std::string& file) {
@@ -140,10 +112,10 @@ nlohmann::ordered_json MachineJson(const MachineIdentity& machine) {
 
 void PrintImage(const ImageIdentity& image) {
   std::cout << image.file << ": " << image.result << " (" << ResultText(image.result) << ")\n"
-            << "  model:           " << Shown(image.model) << "\n"
-            << "  identification:  " << Shown(image.idString) << "\n"
-            << "  version:         " << Shown(image.version) << "\n"
-            << "  date:            " << Shown(image.date) << "\n"
+            << "  model:           " << Escaped(image.model) << "\n"
+            << "  identification:  " << Escaped(image.idString) << "\n"
+            << "  version:         " << Escaped(image.version) << "\n"
+            << "  date:            " << Escaped(image.date) << "\n"
             << "  date code:       " << image.dateCode << "\n"
             << "  identity record: " << (image.amiTagFound ? "found" : "not found") << "\n"
             << "  build version:   " << image.buildVersion << "\n";
@@ -258,13 +230,13 @@ int RunCheck(const CheckOptions& options) {
     out["image"] = ImageJson(image);
     std::cout << out.dump() << "\n";
   } else {
-    std::cout << "machine: " << Shown(machine.model);
-    if (!machine.altModel.empty() && machine.altModel != machine.model) std::cout << " (also " << Shown(machine.altModel) << ")";
-    std::cout << ", " << Shown(machine.idString) << ", version " << Shown(machine.version) << ", date "
-              << Shown(machine.date) << " (" << CalendarText(machine.dateCode) << ")\n";
+    std::cout << "machine: " << Escaped(machine.model);
+    if (!machine.altModel.empty() && machine.altModel != machine.model) std::cout << " (also " << Escaped(machine.altModel) << ")";
+    std::cout << ", " << Escaped(machine.idString) << ", version " << Escaped(machine.version) << ", date "
+              << Escaped(machine.date) << " (" << CalendarText(machine.dateCode) << ")\n";
     if (image.result == 0)
-      std::cout << "image:   " << Shown(image.model) << ", " << Shown(image.idString) << ", version "
-                << Shown(image.version) << ", date " << Shown(image.date) << " (" << CalendarText(image.dateCode)
+      std::cout << "image:   " << Escaped(image.model) << ", " << Escaped(image.idString) << ", version "
+                << Escaped(image.version) << ", date " << Escaped(image.date) << " (" << CalendarText(image.dateCode)
                 << ")\n";
     else
       std::cout << "image:   " << image.file << ": " << image.result << " (" << ResultText(image.result) << ")\n";

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "text_output.h"
 #include "orrivane.h"
 #include "profile.h"
 #include "testbed.h"
@@ -32,38 +33,6 @@ struct Answer {
   std::string text;
   uint32_t number;
 };
-
-// Text shown quoted, with anything unprintable as \xNN.
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-// Each byte becomes the character of the same number (0xC4 is U+00C4), in UTF-8.
-std::string JsonText(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 // Buffers far larger than any field, zeroed, so a guarded query that writes
 // nothing reads as an empty text.
