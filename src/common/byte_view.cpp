@@ -1,38 +1,76 @@
 #include "common/byte_view.h"
 
+#include "common/pair_scan.h"
+
 namespace orr {
+namespace {
+
+// The backward search looks for a match in stretches of this many start
+// offsets, each with the forward filter, and walks back byte by byte only in
+// the highest stretch that holds one.
+constexpr uint32_t kBackwardStretch = 0x4000;
+
+bool MatchAt(const uint8_t* data, uint64_t at, Marker marker) {
+  return data[at] == static_cast<uint8_t>(marker.bytes[0]) &&
+         std::memcmp(data + at + 1, marker.bytes + 1, marker.size - 1) == 0;
+}
+
+// The first start offset in [from, to] where the whole marker lies; the
+// caller has made sure the marker fits at to.
+uint32_t FindForward(const uint8_t* data, uint32_t from, uint32_t to, Marker marker) {
+  const uint8_t head = static_cast<uint8_t>(marker.bytes[0]);
+  if (marker.size == 1) {
+    const void* hit = std::memchr(data + from, head, static_cast<size_t>(to - from) + 1);
+    return hit ? static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - data) : kNotFound;
+  }
+  // The marker's second byte lies inside the view for every start up to to,
+  // so the filter may read data[to + 1].
+  const uint8_t second = static_cast<uint8_t>(marker.bytes[1]);
+  const uint32_t end = to + 1;
+  uint32_t at = from;
+  while (at < end) {
+    at = FindBytePair(data, at, end, head, second);
+    if (at == end) return kNotFound;
+    if (std::memcmp(data + at + 2, marker.bytes + 2, marker.size - 2) == 0) return at;
+    ++at;
+  }
+  return kNotFound;
+}
+
+uint32_t FindBackward(const uint8_t* data, uint32_t from, uint32_t to, Marker marker) {
+  uint32_t high = to;
+  for (;;) {
+    const uint32_t low = high - from >= kBackwardStretch ? high - (kBackwardStretch - 1) : from;
+    if (FindForward(data, low, high, marker) != kNotFound) {
+      for (uint32_t at = high;; --at) {
+        if (MatchAt(data, at, marker)) return at;
+        if (at == low) break;
+      }
+    }
+    if (low == from) return kNotFound;
+    high = low - 1;
+  }
+}
+
+}  // namespace
 
 uint32_t ByteView::FindFirst(Marker marker, uint32_t first, uint32_t step, uint32_t last) const {
   uint32_t stop = LastStart(marker, last);
   if (stop == kNotFound || first > stop || step == 0) return kNotFound;
-  const uint8_t head = static_cast<uint8_t>(marker.bytes[0]);
-  if (step == 1) {
-    // memchr on the marker's first byte skips most of the bytes at memory speed.
-    const uint8_t* at = data_ + first;
-    const uint8_t* end = data_ + stop + 1;
-    while (at < end) {
-      const void* hit = std::memchr(at, head, static_cast<size_t>(end - at));
-      if (!hit) return kNotFound;
-      at = static_cast<const uint8_t*>(hit);
-      if (std::memcmp(at + 1, marker.bytes + 1, marker.size - 1) == 0) return static_cast<uint32_t>(at - data_);
-      ++at;
-    }
-    return kNotFound;
-  }
-  for (uint64_t at = first; at <= stop; at += step) {
-    const uint8_t* p = data_ + at;
-    if (p[0] == head && std::memcmp(p + 1, marker.bytes + 1, marker.size - 1) == 0) return static_cast<uint32_t>(at);
-  }
+  if (step == 1) return FindForward(data_, first, stop, marker);
+  for (uint64_t at = first; at <= stop; at += step)
+    if (MatchAt(data_, at, marker)) return static_cast<uint32_t>(at);
   return kNotFound;
 }
 
 uint32_t ByteView::FindLast(Marker marker, uint32_t first, uint32_t step, uint32_t last) const {
   uint32_t stop = LastStart(marker, last);
   if (stop == kNotFound || first > stop || step == 0) return kNotFound;
+  if (step == 1) return FindBackward(data_, first, stop, marker);
   // Start from the highest offset on the step grid and walk down.
   uint64_t at = first + static_cast<uint64_t>((stop - first) / step) * step;
   for (;;) {
-    if (std::memcmp(data_ + at, marker.bytes, marker.size) == 0) return static_cast<uint32_t>(at);
+    if (MatchAt(data_, at, marker)) return static_cast<uint32_t>(at);
     if (at < static_cast<uint64_t>(first) + step) return kNotFound;
     at -= step;
   }
