@@ -35,7 +35,11 @@ uint32_t MapWindow(uint32_t physical, uint32_t length, bool viaNtCode) {
   uint32_t address = s.nextWindow;
   s.nextWindow += span + 0x10000;
   MappedWindow& w = s.windows[address];
-  w = MappedWindow{physical, s.machine.memory.Read(physical, length), viaNtCode, false};
+  // Windows above the first megabyte are shown in place, as a driver maps
+  // them; the others are copied.
+  const uint8_t* view = s.machine.memory.View(physical, length);
+  w = MappedWindow{physical, view, view ? std::vector<uint8_t>() : s.machine.memory.Read(physical, length), viaNtCode,
+                   false};
   return address;
 }
 
@@ -90,7 +94,7 @@ const uint8_t* WindowPointer(uint32_t address) {
   if (address != 0 && address < 0x100000) return s.machine.memory.LowMemory() + address;
   auto it = s.windows.find(address);
   if (it == s.windows.end() || it->second.released) return nullptr;
-  return it->second.bytes.data();
+  return it->second.view ? it->second.view : it->second.bytes.data();
 }
 
 }  // namespace orr
@@ -118,6 +122,8 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWO
       auto it = s.windows.find(tb::In32(in, inSize, 0));
       if (it == s.windows.end() || it->second.released) return FALSE;
       it->second.released = true;
+      if (it->second.view) s.machine.memory.Retire(it->second.view);
+      it->second.view = nullptr;
       it->second.bytes = std::vector<uint8_t>();
       return TRUE;
     }

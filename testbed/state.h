@@ -7,7 +7,8 @@ namespace tb {
 
 struct MappedWindow {
   uint32_t physical;
-  std::vector<uint8_t> bytes;  // a snapshot of exactly the mapped length
+  const uint8_t* view;         // the machine's memory shown in place, or null
+  std::vector<uint8_t> bytes;  // otherwise a snapshot of exactly the mapped length
   bool viaNtCode;              // request 0x222440 (released with 0x222444)
   bool released;
 };

@@ -19,10 +19,18 @@ namespace tb {
 enum class Platform { Nt, Win9x };
 
 // Physical memory over the whole 4 GiB space; bytes never written read 0.
-// The first megabyte is kept whole so the 9x path can read it in place.
+// The first megabyte is kept whole so the 9x path can read it in place; the
+// rest lives in a sparse memory file, so a window above it can be shown in
+// place instead of copied.
 class PhysicalMemory {
  public:
   PhysicalMemory();
+  PhysicalMemory(const PhysicalMemory& other);
+  PhysicalMemory& operator=(const PhysicalMemory& other);
+  PhysicalMemory(PhysicalMemory&& other) noexcept;
+  PhysicalMemory& operator=(PhysicalMemory&& other) noexcept;
+  ~PhysicalMemory();
+
   void Write(uint32_t address, const uint8_t* bytes, size_t size);
   void Write(uint32_t address, const std::vector<uint8_t>& bytes) { Write(address, bytes.data(), bytes.size()); }
   void WriteText(uint32_t address, const std::string& text);  // the characters, then a NUL
@@ -30,11 +38,34 @@ class PhysicalMemory {
   std::vector<uint8_t> Read(uint32_t address, size_t size) const;
   uint8_t* LowMemory() { return low_.data(); }
 
+  // The length bytes from address, read in place: a read-only mapping that
+  // shows later writes and lives as long as this memory. Only for ranges
+  // above the first megabyte that do not wrap at 4 GiB; null otherwise or
+  // when the mapping cannot be made. The same range gives the same mapping.
+  const uint8_t* View(uint32_t address, uint32_t length);
+  // One user of a view is done with it; when none is left its bytes are
+  // unreadable to the memory checkers until it is asked for again, as a
+  // released driver window is.
+  void Retire(const uint8_t* view);
+
  private:
+  struct Mapping {
+    uint8_t* base;  // the pages mapped, then one inaccessible page
+    size_t span;    // bytes mapped from the file, a whole number of pages
+    const uint8_t* bytes;
+    uint32_t length;
+    int open;  // users that have not retired it
+  };
   static constexpr uint32_t kLowSize = 0x100000;
   static constexpr uint32_t kChunk = 0x10000;
+  void Swap(PhysicalMemory& other) noexcept;
+  int High();  // the memory file, made at the first write or view
+  void ReleaseMappings();
+
   std::vector<uint8_t> low_;
-  std::map<uint32_t, std::vector<uint8_t>> chunks_;  // by chunk number, above 1 MiB
+  int high_ = -1;
+  std::set<uint32_t> written_;  // chunk numbers written above 1 MiB: what a copy carries
+  std::map<std::pair<uint32_t, uint32_t>, Mapping> mappings_;  // by address and length
 };
 
 struct PciFunction {
