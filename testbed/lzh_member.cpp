@@ -2,6 +2,7 @@
 
 #include <lha_decoder.h>
 
+#include <array>
 #include <cstring>
 
 #include "lh5_encoder.h"
@@ -45,7 +46,9 @@ size_t FeedDecoder(void* buf, size_t len, void* user) {
   return n;
 }
 
-uint32_t DecodeLh5(orr::ByteView packed, uint32_t originalSize, std::vector<uint8_t>& out) {
+// crc receives the decoder's own CRC-16 of what came out, so the bytes need
+// no second pass.
+uint32_t DecodeLh5(orr::ByteView packed, uint32_t originalSize, std::vector<uint8_t>& out, uint16_t& crc) {
   char name[] = "-lh5-";
   LHADecoderType* type = lha_decoder_for_name(name);
   Feed feed{packed};
@@ -58,6 +61,7 @@ uint32_t DecodeLh5(orr::ByteView packed, uint32_t originalSize, std::vector<uint
     if (n == 0) break;
     got += n;
   }
+  crc = lha_decoder_get_crc(decoder);
   lha_decoder_free(decoder);
   return got == originalSize ? kExpandOk : kExpandShortStream;
 }
@@ -65,10 +69,16 @@ uint32_t DecodeLh5(orr::ByteView packed, uint32_t originalSize, std::vector<uint
 }  // namespace
 
 uint16_t LzhCrc16(const uint8_t* bytes, size_t size, uint16_t crc) {
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= bytes[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-  }
+  static const std::array<uint16_t, 256> kTable = [] {
+    std::array<uint16_t, 256> table{};
+    for (uint32_t byte = 0; byte < 256; ++byte) {
+      uint16_t c = static_cast<uint16_t>(byte);
+      for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+      table[byte] = c;
+    }
+    return table;
+  }();
+  for (size_t i = 0; i < size; ++i) crc = static_cast<uint16_t>((crc >> 8) ^ kTable[(crc ^ bytes[i]) & 0xFF]);
   return crc;
 }
 
@@ -160,14 +170,16 @@ uint32_t ExpandMember(orr::ByteView block, uint32_t maxSize, std::vector<uint8_t
   orr::ByteView packed = block.Sub(at, dataSize);
 
   uint32_t result = kExpandOk;
+  uint16_t outCrc = 0;
   if (lh5) {
-    result = DecodeLh5(packed, originalSize, out);
+    result = DecodeLh5(packed, originalSize, out, outCrc);
   } else if (dataSize != originalSize) {
     result = kExpandShortStream;
   } else {
     out.assign(packed.data(), packed.data() + dataSize);
+    outCrc = LzhCrc16(out.data(), out.size());
   }
-  if (result == kExpandOk && LzhCrc16(out.data(), out.size()) != crc) result = kExpandCrcMismatch;
+  if (result == kExpandOk && outCrc != crc) result = kExpandCrcMismatch;
   if (result != kExpandOk) out.clear();
   return result;
 }
