@@ -34,6 +34,8 @@ struct SearchCase {
   uint32_t expectFirst, expectLast;
 };
 
+void PrintTo(const SearchCase& c, std::ostream* os) { *os << c.name; }
+
 class ByteViewSearch : public testing::TestWithParam<SearchCase> {};
 
 TEST_P(ByteViewSearch, FirstAndLastMatch) {
