@@ -35,6 +35,10 @@ size_t ReadAndScan(const BenchImage& image) {
   std::fseek(file, 0, SEEK_END);
   const long size = std::ftell(file);
   std::fseek(file, 0, SEEK_SET);
+  if (size <= 0) {
+    std::fclose(file);
+    return 0;
+  }
   std::unique_ptr<uint8_t[]> bytes(new uint8_t[size]);
   long done = 0;
   while (done < size) {

@@ -38,8 +38,9 @@ size_t FeedDecoder(void* buf, size_t len, void* user) {
 // size has come out.
 size_t DecodeAlone(const uint8_t* packed, size_t packedSize, uint8_t* out, size_t outSize) {
   char name[] = "-lh5-";
+  LHADecoderType* type = lha_decoder_for_name(name);
   Feed feed{packed, packedSize, 0};
-  LHADecoder* decoder = lha_decoder_new(lha_decoder_for_name(name), FeedDecoder, &feed, outSize);
+  LHADecoder* decoder = type ? lha_decoder_new(type, FeedDecoder, &feed, outSize) : nullptr;
   if (!decoder) return 0;
   size_t got = 0;
   while (got < outSize) {
