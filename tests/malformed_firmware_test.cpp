@@ -111,4 +111,25 @@ TEST(MalformedPir, OverlappingTablesProbeEachDeviceOnce) {
   ExpectNothingOutstanding();
 }
 
+TEST(MalformedPir, TableOverlappingAnEarlierOneStillReadsItsOwnEntries) {
+  MachineBuilder b;
+  // Lane 0: the first table's one entry (0x1020) lies inside the second
+  // table's header; the second's entries (0x1030 to 0x1050) lie past the
+  // first's end. Lane 8: a table of its own.
+  tb::WritePirTable(b, 0x1000, {{0, 1, 0}}, 0x30);
+  tb::WritePirTable(b, 0x1010, {{0, 2, 0}, {0, 9, 3}, {0, 3, 0}}, 0x50);
+  Bytes first(16, 0);
+  first[1] = 1 << 3;
+  b.FSegmentBytes(0x1020, first);
+  tb::WritePirTable(b, 0x2008, {{0, 4, 0}});
+  b.Pci(0, 1, 0, 0x8086, 0x10BD, 0x020000)   // network: 0x01
+      .Pci(0, 2, 0, 0x8086, 0x27D8, 0x040100)  // chipset audio: 0x04
+      .Pci(0, 9, 0, 0x1102, 0x0002, 0x040100)  // behind a plug-in slot: nothing
+      .Pci(0, 3, 0, 0x10DE, 0x0371, 0x040300)  // chipset HD audio: 0x08
+      .Pci(0, 4, 0, 0x1102, 0x0007, 0x048000);  // other multimedia: 0x02
+  orr::ScanOnboardDevices(OpenDriverOn(b));
+  EXPECT_EQ(MachineBios.onboardDevices, 0x0Fu);
+  ExpectNothingOutstanding();
+}
+
 }  // namespace

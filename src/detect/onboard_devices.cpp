@@ -69,32 +69,37 @@ uint32_t ProbeDevice(uint32_t driver, uint8_t bus, uint8_t device) {
 
 }  // namespace
 
-void ProbeRoutingTable(ByteView table, uint32_t driver, ProbedDevices& probed) {
-  const uint32_t size = table.U16(kTableSize);
-  // Counted in 32 bits: a 16-bit entry offset would wrap to 0 below a size
-  // above 0xFFF0 and never end. Entries cut by the window's end are not read.
-  for (uint32_t entry = kFirstEntry; entry < size && table.Contains(entry, kEntrySize); entry += kEntrySize) {
-    if (table.U8(entry + kEntrySlot) != 0) continue;
-    const uint8_t bus = table.U8(entry + kEntryBus);
-    const uint8_t device = table.U8(entry + kEntryDeviceFunction) >> 3;
-    // The same device answers the same again: probing it once keeps a
-    // segment full of overlapping tables from multiplying the reads.
+void ProbeRoutingTable(ByteView fsegment, uint32_t at, uint32_t driver, RoutingScan& scan) {
+  const uint64_t end = static_cast<uint64_t>(at) + fsegment.U16(at + kTableSize);
+  // Entries lie 16 bytes apart from the signature; an earlier table in the
+  // same lane has read every entry below scan.nextEntry, so overlapping
+  // tables read each entry once. Counted in 64 bits, so no offset wraps;
+  // entries cut by the window's end are not read.
+  uint32_t& next = scan.nextEntry[at % kEntrySize];
+  uint64_t entry = at + kFirstEntry > next ? at + kFirstEntry : next;
+  for (; entry < end && fsegment.Contains(static_cast<uint32_t>(entry), kEntrySize); entry += kEntrySize) {
+    const uint32_t e = static_cast<uint32_t>(entry);
+    if (fsegment.U8(e + kEntrySlot) != 0) continue;
+    const uint8_t bus = fsegment.U8(e + kEntryBus);
+    const uint8_t device = fsegment.U8(e + kEntryDeviceFunction) >> 3;
+    // The same device answers the same again: probed once per scan.
     const uint32_t key = bus * 32u + device;
     const uint8_t bit = static_cast<uint8_t>(1u << (key % 8));
-    if (probed.bits[key / 8] & bit) continue;
-    probed.bits[key / 8] |= bit;
+    if (scan.probed[key / 8] & bit) continue;
+    scan.probed[key / 8] |= bit;
     MachineBios.onboardDevices |= ProbeDevice(driver, bus, device);
   }
+  if (entry > next) next = static_cast<uint32_t>(entry);
 }
 
 void ScanOnboardDevices(uint32_t driver) {
   Window fsegment = OpenFSegment(driver);
   const ByteView f = fsegment.bytes;
   // Nothing tells a table from the same four bytes in other data, so every
-  // occurrence is probed.
-  ProbedDevices probed = {};
+  // occurrence is probed, in ascending order as the entry lanes require.
+  RoutingScan scan = {};
   f.ForEachMatch(kSignature, 0, 1, kLastSignature, [&](uint32_t at) {
-    ProbeRoutingTable(f.Sub(at), driver, probed);
+    ProbeRoutingTable(f, at, driver, scan);
     return true;
   });
   CloseWindow(driver, fsegment);

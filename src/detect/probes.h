@@ -19,13 +19,17 @@ void FindRomId(uint32_t driver);
 
 // onboardDevices from every "$PIR" table of the F segment.
 void ScanOnboardDevices(uint32_t driver);
-// The bus and device numbers one scan has probed, one bit each.
-struct ProbedDevices {
-  uint8_t bits[256 * 32 / 8];
+// What one scan of the routing tables has done, so that tables overlapping
+// each other cost no repeated work: the bus and device numbers probed (one
+// bit each) and, per 16-byte lane of the F segment, the offset below which
+// every entry a later table could list has been read.
+struct RoutingScan {
+  uint8_t probed[256 * 32 / 8];
+  uint32_t nextEntry[16];
 };
-// table: the F segment from the "$PIR" signature to the window's end. A
-// device already in probed is not probed again.
-void ProbeRoutingTable(ByteView table, uint32_t driver, ProbedDevices& probed);
+// The table whose "$PIR" signature lies at offset at of the F segment.
+// Tables must come in ascending order of at.
+void ProbeRoutingTable(ByteView fsegment, uint32_t at, uint32_t driver, RoutingScan& scan);
 
 // BiosType 5: descriptionText from the last "$ZANTAWARD" marker.
 void ReadROMDescription(uint32_t driver);
