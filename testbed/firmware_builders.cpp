@@ -1,5 +1,6 @@
 #include "firmware_builders.h"
 
+#include <algorithm>
 #include <numeric>
 
 namespace tb {
@@ -59,9 +60,13 @@ SmbiosStructure SmbiosOther(uint8_t type, uint8_t formattedLength, std::vector<s
 }
 
 std::vector<uint8_t> SmbiosBytes(const SmbiosStructure& structure) {
-  std::vector<uint8_t> bytes{structure.type, static_cast<uint8_t>(4 + structure.formatted.size()), 0, 0};
+  // Header and formatted area sized up front (inserting behind a 4-byte
+  // vector trips a false -Warray-bounds in GCC 12 release builds).
+  std::vector<uint8_t> bytes(4 + structure.formatted.size());
+  bytes[0] = structure.type;
+  bytes[1] = static_cast<uint8_t>(4 + structure.formatted.size());
   Put16(bytes, 2, structure.handle);
-  bytes.insert(bytes.end(), structure.formatted.begin(), structure.formatted.end());
+  std::copy(structure.formatted.begin(), structure.formatted.end(), bytes.begin() + 4);
   for (const std::string& s : structure.strings) Append(bytes, s);
   if (structure.strings.empty()) bytes.push_back(0);
   bytes.push_back(0);
