@@ -30,7 +30,11 @@ build() {  # preset
 case "${1:-}" in
   demo)
     install_packages
-    build host-release >/dev/null
+    mkdir -p build
+    if ! build host-release >build/demo-build.log 2>&1; then
+      cat build/demo-build.log >&2
+      exit 1
+    fi
     tool=build/host-release/tools/orrivane
     image=build/host-release/samples/demo-image.bin
     set -x
