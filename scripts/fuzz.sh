@@ -70,7 +70,7 @@ run() {
     grep -E "ERROR|invariant broken|SUMMARY|Test unit written" "$log" | head -n 20 || true
     return 1
   fi
-  echo "$t: ${runs:-?} executions in ${seconds}s, no finding, corpus $corpus inputs"
+  echo "$t: ${runs:-?} executions in ${seconds}s, no finding; $corpus inputs in $work"
 }
 
 case "${1:-}" in
