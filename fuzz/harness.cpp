@@ -14,17 +14,6 @@ bool Terminated(const char (&field)[N]) {
   return std::memchr(field, 0, N) != nullptr;
 }
 
-bool KnownDriverCode(uint32_t code, bool nt) {
-  using namespace orr;
-  // The mapping and its release go through the NT codes on both families.
-  if (code == kIoctlMapPhysical || code == kIoctlUnmapPhysical) return true;
-  if (nt)
-    return code == kIoctlReadPort || code == kIoctlWritePort || code == kIoctlPluginBlockA ||
-           code == kIoctlPluginBlockB || code == kIoctlBiosType;
-  return code == kIoctl9xMapHigh || code == kIoctl9xPluginBlockA || code == kIoctl9xPluginBlockB ||
-         code == kIoctl9xBiosType;
-}
-
 bool KnownServiceCode(uint32_t code) {
   using namespace orr;
   return code == kRequestOpenDriver || code == kRequestFreeDriver || code == kRequestFlashInfo ||
@@ -63,7 +52,7 @@ void RequireTextFieldsTerminated() {
 
 void RequireKnownRequests() {
   const bool nt = tb::CurrentMachine().platform == tb::Platform::Nt;
-  for (const tb::Request& r : tb::DriverRequests()) FZ_REQUIRE(KnownDriverCode(r.code, nt));
+  for (const tb::Request& r : tb::DriverRequests()) FZ_REQUIRE(tb::KnownDriverCode(r.code, nt));
   for (const tb::Request& r : tb::ServiceRequests()) FZ_REQUIRE(KnownServiceCode(r.code));
 }
 

@@ -43,8 +43,12 @@ uint32_t MapWindow(uint32_t physical, uint32_t length, bool viaNtCode) {
   return address;
 }
 
-bool Known(uint32_t code, bool nt) {
+
+}  // namespace
+
+bool KnownDriverCode(uint32_t code, bool nt) {
   using namespace orr;
+  // The mapping and its release go through the NT codes on both families.
   if (code == kIoctlMapPhysical || code == kIoctlUnmapPhysical) return true;
   if (nt)
     return code == kIoctlReadPort || code == kIoctlWritePort || code == kIoctlPluginBlockA ||
@@ -52,8 +56,6 @@ bool Known(uint32_t code, bool nt) {
   return code == kIoctl9xMapHigh || code == kIoctl9xPluginBlockA || code == kIoctl9xPluginBlockB ||
          code == kIoctl9xBiosType;
 }
-
-}  // namespace
 
 uint32_t PortRead(uint16_t port) {
   State& s = S();
@@ -108,7 +110,8 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWO
                                                                : std::vector<uint8_t>()});
   if (returned) *returned = 0;
   bool nt = s.machine.platform == tb::Platform::Nt;
-  if (reinterpret_cast<uintptr_t>(device) != tb::kDriverHandle || !s.driverOpen || !tb::Known(code, nt)) return FALSE;
+  if (reinterpret_cast<uintptr_t>(device) != tb::kDriverHandle || !s.driverOpen || !tb::KnownDriverCode(code, nt))
+    return FALSE;
 
   switch (code) {
     case kIoctlMapPhysical:

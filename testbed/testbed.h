@@ -165,6 +165,9 @@ void FailGlobalLockAt(int nth);
 constexpr uint32_t kDriverHandle = 0x00000D10;
 constexpr uint32_t kDriverCookie = 0xC0DE0001;
 
+// The control codes the access driver of each family answers.
+bool KnownDriverCode(uint32_t code, bool nt);
+
 // Bytes of a global block by handle (tests and the service library).
 std::vector<uint8_t>* GlobalBlockBytes(uint32_t handle);
 
