@@ -1,11 +1,11 @@
 #include "bench_machine.h"
 
-#include <cstring>
 #include <map>
 
 #include "firmware_builders.h"
 #include "firmware_content.h"
 #include "interface/records.h"
+#include "library_reset.h"
 #include "machine_builder.h"
 #include "orrivane.h"
 
@@ -21,11 +21,7 @@ void WriteFSegment(tb::MachineBuilder& b, uint8_t romSizeCode) {
 }  // namespace
 
 void StartMachine(const tb::Machine& machine) {
-  std::memset(&MachineBios, 0, sizeof MachineBios);
-  std::memset(&ImageBios, 0, sizeof ImageBios);
-  g_isNt = 0;
-  g_initialized = 0;
-  tb::Reset(machine);
+  tb::StartLibraryOn(machine);
 }
 
 bool StartDetectedMachine() {

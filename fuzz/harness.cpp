@@ -5,6 +5,7 @@
 #include "hwaccess/contract.h"
 #include "interface/records.h"
 #include "lzh_member.h"
+#include "library_reset.h"
 
 namespace fz {
 namespace {
@@ -23,11 +24,7 @@ bool KnownServiceCode(uint32_t code) {
 }  // namespace
 
 void StartWith(const tb::Machine& machine) {
-  std::memset(&MachineBios, 0, sizeof MachineBios);
-  std::memset(&ImageBios, 0, sizeof ImageBios);
-  g_isNt = 0;
-  g_initialized = 0;
-  tb::Reset(machine);
+  tb::StartLibraryOn(machine);
 }
 
 void RequireNothingOutstanding() {

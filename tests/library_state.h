@@ -7,19 +7,12 @@
 #include <cstring>
 
 #include "interface/records.h"
+#include "library_reset.h"
 #include "testbed.h"
 
-inline void ResetLibrary() {
-  std::memset(&MachineBios, 0, sizeof MachineBios);
-  std::memset(&ImageBios, 0, sizeof ImageBios);
-  g_isNt = 0;
-  g_initialized = 0;
-}
+inline void ResetLibrary() { tb::ResetLibraryState(); }
 
-inline void StartWith(const tb::Machine& machine) {
-  ResetLibrary();
-  tb::Reset(machine);
-}
+inline void StartWith(const tb::Machine& machine) { tb::StartLibraryOn(machine); }
 
 // Every window mapped on NT, every global block and lock, every token, SID
 // and device set was given back.
