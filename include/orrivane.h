@@ -65,6 +65,8 @@ ORRIVANE_API const char* ORRIVANE_CALL Orrivane_GetROMID(void);
 
 ORRIVANE_API uint8_t ORRIVANE_CALL Orrivane_CheckLogo(void);
 ORRIVANE_API uint32_t ORRIVANE_CALL InstallShield_CheckLogo(void);
+/* 1 when both plug-in blocks carry a value, else 0. Declared 8-bit, yet the
+ * whole 32-bit result register holds the 0 or 1. */
 ORRIVANE_API uint8_t ORRIVANE_CALL Orrivane_CheckPlugins(void);
 ORRIVANE_API uint32_t ORRIVANE_CALL InstallShield_CheckPlugins(void);
 ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_CheckOnboardLan(void);

@@ -105,7 +105,16 @@ uint8_t ORRIVANE_CALL Orrivane_CheckLogo(void) { return g_initialized ? MachineB
 
 uint32_t ORRIVANE_CALL InstallShield_CheckLogo(void) { return g_initialized ? MachineBios.logoFlags : 0u; }
 
-uint8_t ORRIVANE_CALL Orrivane_CheckPlugins(void) { return g_initialized ? static_cast<uint8_t>(PluginsPresent()) : 0; }
+// Ordinal 5. The header declares Orrivane_CheckPlugins with an 8-bit result,
+// and compiled so it may leave bits 8 to 31 of EAX as they were (the plug-in
+// bytes it loaded); the DLL's export list maps the name to this function, so
+// a caller that reads 32 bits finds 0 or 1 too.
+uint32_t ORRIVANE_CALL Orrivane_CheckPlugins32(void) { return g_initialized ? PluginsPresent() : 0u; }
+
+#ifndef _WIN32
+// The host build has no export list to map the name.
+uint8_t ORRIVANE_CALL Orrivane_CheckPlugins(void) { return static_cast<uint8_t>(Orrivane_CheckPlugins32()); }
+#endif
 
 uint32_t ORRIVANE_CALL InstallShield_CheckPlugins(void) { return g_initialized ? PluginsPresent() : 0u; }
 
