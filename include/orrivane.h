@@ -40,7 +40,10 @@ ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_Initialize(void);
 ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_Uninitialize(void);
 
 ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_CheckBIOSTag(void);
-/* 2 when only the firmware tag was found, else as Orrivane_CheckBIOSTag. */
+/* 2 whenever a detection found the firmware tag: only a detection that
+ * recognises no BIOS family looks for the tag (and clears the finding
+ * first), so a later detection of a family still answers 2 here. Otherwise
+ * as Orrivane_CheckBIOSTag. */
 ORRIVANE_API uint32_t ORRIVANE_CALL InstallShield_CheckBIOSTag(void);
 
 /* Size of a file in bytes, or 0 (always 0 on the NT family). */
