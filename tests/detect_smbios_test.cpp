@@ -169,6 +169,25 @@ TEST(Smbios, WalkEndsAtTheTableLengthNotTheWindow) {
   EXPECT_EQ(MachineBios.onboardLan, 0u);
 }
 
+TEST(Smbios, TableRunningPast4GiBIsNotMapped) {
+  // A window from 0xFFFFF000 of 8 KiB would wrap past the address space.
+  for (tb::Platform platform : {tb::Platform::Nt, tb::Platform::Win9x}) {
+    SmbiosEntry entry;
+    entry.tableAddress = 0xFFFFFF00;
+    entry.tableLength = 0x200;
+    MachineBuilder b;
+    b.Edit().platform = platform;
+    tb::WriteSmbios(b, entry, {});
+    uint32_t driver = OpenDriverOn(b);
+    MachineBios.onboardLan = 1;
+    orr::ScanSMBIOS(driver);
+    EXPECT_EQ(MapRequests(orr::kIoctl9xMapHigh).size() + MapRequests().size(), g_isNt ? 1u : 0u);  // the F segment
+    EXPECT_EQ(MachineBios.logoFlags, 0);
+    EXPECT_EQ(MachineBios.onboardLan, 1u);
+    ExpectNothingOutstanding();
+  }
+}
+
 TEST(Smbios, FailedTableWindowStillReleasesTheFSegment) {
   MachineBuilder b;
   tb::WriteSmbios(b, {}, BiosAndChassis(9));
