@@ -188,6 +188,33 @@ TEST(Smbios, TableRunningPast4GiBIsNotMapped) {
   }
 }
 
+TEST(Smbios, FieldsAreReadFromTheWindowWhereTheTableLengthCutsTheStructure) {
+  // The length byte 4 puts each string set inside the table; bytes 9 and 13
+  // lie past the table's length but inside the window.
+  const struct {
+    const char* name;
+    std::vector<uint8_t> structure;
+    uint16_t tableLength;
+    uint8_t logo, romSizeCode;
+    uint32_t lan;
+  } cases[] = {
+      {"chassis", {3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0D}, 8, 5, 0, 1},
+      {"BIOS information", {0, 4, 0, 0, 0, 0, 0, 0, 0, 0x0F}, 6, 0, 15, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmbiosEntry entry;
+    entry.tableLength = c.tableLength;
+    MachineBuilder b;
+    tb::WriteSmbios(b, entry, c.structure);
+    Scan(b);
+    EXPECT_EQ(MachineBios.logoFlags, c.logo);
+    EXPECT_EQ(MachineBios.onboardLan, c.lan);
+    EXPECT_EQ(MachineBios.romSizeCode, c.romSizeCode);
+  }
+  EXPECT_EQ(Orrivane_GetDMIBIOSSize(), 0x100000u);
+}
+
 TEST(Smbios, FailedTableWindowStillReleasesTheFSegment) {
   MachineBuilder b;
   tb::WriteSmbios(b, {}, BiosAndChassis(9));
