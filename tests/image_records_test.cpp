@@ -2,6 +2,8 @@
 // the ZANTBIOS record and the "*MEO" marker.
 #include "image/identity_records.h"
 
+#include "detect/probes.h"
+#include "detect_helpers.h"
 #include "image_support.h"
 
 namespace {
@@ -256,27 +258,46 @@ TEST_F(ImageRecordsTest, ShortImageHoldsOnlyTheTopOfTheFArea) {
   ExpectPrevious();
 }
 
-struct DateCase {
-  const char* text;
-  uint32_t code;
+// One record, read on a machine (BiosType 4, from its flash part) and in an
+// image: the same answers, the date code included.
+struct SameRecordCase {
+  const char* name;
+  uint8_t version;
+  tb::AmiTexts texts;
+  const char* model;
+  uint32_t dateCode;
 };
 
-class ImageDateCodes : public testing::TestWithParam<DateCase> {};
+class SameRecord : public ImageRecordsTest, public testing::WithParamInterface<SameRecordCase> {};
 
-TEST_P(ImageDateCodes, FromTheRecordsDateText) {
-  char field[32] = {};
-  std::strcpy(field, GetParam().text);
-  EXPECT_EQ(orr::ImageDateCode(field, sizeof field), GetParam().code) << GetParam().text;
+TEST_P(SameRecord, GivesTheSameAnswersOnTheMachineAndInAnImage) {
+  const SameRecordCase& c = GetParam();
+  tb::MachineBuilder machine;
+  tb::WriteAmiRecordInFlash(machine, 0x80000, 0x100, c.version, c.texts);
+  const uint32_t driver = OpenDriverOn(machine);
+  MachineBios.flashSize = 0x80000;
+  orr::ProbeExtendedIdentity(driver);
+  tb::ImageBuilder image(kImage);
+  image.Bytes(0x100, tb::AmiRecordStrings(c.version, c.texts));
+  ASSERT_EQ(AmiRecord(image), 1u);
+  EXPECT_STREQ(MachineBios.modelName, c.model);
+  EXPECT_STREQ(ImageBios.modelName, c.model);
+  EXPECT_STREQ(ImageBios.idString, MachineBios.idString);
+  EXPECT_STREQ(ImageBios.dateText, MachineBios.dateText);
+  EXPECT_STREQ(ImageBios.versionText, MachineBios.versionText);
+  EXPECT_EQ(MachineBios.dateCode, c.dateCode);
+  EXPECT_EQ(ImageBios.dateCode, c.dateCode);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ImageDateCodes,
-                         testing::Values(DateCase{"03/15/2009", 20090315},
-                                         DateCase{"03-15-2009", 20090315},  // separators are never read
-                                         // mm/dd/yy: as the date-and-version decoding counts it
-                                         DateCase{"12/31/09", 1091231}, DateCase{"01/01/70", 700101},
-                                         // anything else has no date code
-                                         DateCase{"N/A", 0}, DateCase{"03/15/2009 ", 0}, DateCase{"3/15/2009", 0},
-                                         DateCase{"03/15/20O9", 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SameRecord,
+    testing::Values(
+        SameRecordCase{"ShortDate", 2, {"AB12", "AB12 BIOS", "11/20/09", "1.10"}, "AB12", 1091120},
+        SameRecordCase{"ShortDateBefore2000", 3, {"AB12", "ID", "05/17/99", "1.0", "PRO"}, "AB12(PRO)", 990517},
+        SameRecordCase{"LongDateAndMore", 4, {"AB12", "ID", "03/15/2009-Rev B", "2.0", "", "Desc"}, "AB12", 20090315},
+        SameRecordCase{"LongDateTrailingBlank", 5, {"AB12", "ID", "04/01/2010 ", "2.1", "", "", "ABCDEFGH123"}, "AB12",
+                       20100401}),
+    [](const testing::TestParamInfo<SameRecordCase>& info) { return info.param.name; });
 
 // ZANTBIOS record and "*MEO" marker
 

@@ -60,7 +60,7 @@ void ReadFSegmentIdentity(uint32_t driver) {
       uint32_t length = FieldLength(MachineBios.modelName, sizeof MachineBios.modelName);
       if (length > 0 && MachineBios.modelName[length - 1] == 'C') MachineBios.modelName[--length] = '\0';
       for (uint32_t i = 0; i < length; ++i)
-        if (static_cast<uint8_t>(MachineBios.modelName[i]) == 0xC4) MachineBios.modelName[i] = '-';
+        MachineBios.modelName[i] = ModelTextCharacter(static_cast<uint8_t>(MachineBios.modelName[i]));
     }
   }
   CloseWindow(driver, fsegment);

@@ -25,9 +25,4 @@ uint32_t ReadAmiRecord(HGLOBAL slot);
 // locked (then nothing changes).
 uint32_t ReadImageTags(HGLOBAL slot);
 
-// The date code of a record's date text: yyyymmdd for mm/dd/yyyy; for
-// mm/dd/yy the code the date-and-version decoding gives that form (years
-// from 1900, below 70 counted as 20xx); 0 for any other text.
-uint32_t ImageDateCode(const char* dateText, uint32_t dateTextSize);
-
 }  // namespace orr
