@@ -229,6 +229,24 @@ TEST_F(ImageRecordsTest, VersionOneWithATextRunningPastTheEndIsPassedOver) {
   EXPECT_STREQ(ImageBios.modelName, "SOUND");
 }
 
+TEST_F(ImageRecordsTest, VersionOneNeedsOnlyTheThreeTextsItIsReadFor) {
+  Previous();
+  tb::ImageBuilder image(kImage);
+  // The version text runs to the image's last byte, which is not a NUL.
+  image.AmiRecordV1(0x100, 0x1000, 0x1100, 0x1200, 0xFFF0)
+      .Text(kFArea + 0x1000, "AB12")
+      .Text(kFArea + 0x1100, "ID")
+      .Text(kFArea + 0x1200, "03/15/2009");
+  EXPECT_EQ(AmiRecord(image), 1u);
+  EXPECT_STREQ(ImageBios.modelName, "AB12");
+  EXPECT_STREQ(ImageBios.versionText, "");  // not the earlier image's
+  EXPECT_EQ(ImageBios.dateCode, 20090315u);
+  // The same version text ended inside the image is taken.
+  image.Bytes(kImage - 1, {0});
+  EXPECT_EQ(AmiRecord(image), 1u);
+  EXPECT_EQ(std::string(ImageBios.versionText), std::string(15, '\xFF'));
+}
+
 TEST_F(ImageRecordsTest, RecordCutByTheImageEndIsPassedOver) {
   Previous();
   tb::ImageBuilder image(kImage);

@@ -43,15 +43,19 @@ TrailingNuls FindTrailingNuls(ByteView image) {
   return nuls;
 }
 
-// The four texts of a version-1 record, placed from the F area, which for
-// an image shorter than 64 KiB begins before the image does.
+// The texts of a version-1 record, placed from the F area, which for an
+// image shorter than 64 KiB begins before the image does. The model,
+// identification and date texts must end inside the image; the version
+// text, which images need not carry, is kNotFound when it does not.
 bool VersionOneTexts(ByteView image, const TrailingNuls& nuls, uint32_t record, uint32_t (&texts)[4]) {
+  constexpr uint32_t kRequired = 3;
   if (!image.Contains(record, kAmiVersion1Size)) return false;
   const int64_t fArea = static_cast<int64_t>(image.size()) - kFAreaSize;
   for (uint32_t i = 0; i < 4; ++i) {
     int64_t at = fArea + image.U16(record + kAmiModelOffset + 2 * i);
-    if (at < 0 || !nuls.TextsEndInside(static_cast<uint32_t>(at), 1)) return false;
-    texts[i] = static_cast<uint32_t>(at);
+    const bool inside = at >= 0 && nuls.TextsEndInside(static_cast<uint32_t>(at), 1);
+    if (!inside && i < kRequired) return false;
+    texts[i] = inside ? static_cast<uint32_t>(at) : kNotFound;
   }
   return true;
 }
@@ -65,8 +69,12 @@ void ApplyVersionOne(ByteView image, const uint32_t (&texts)[4]) {
   image.CopyText(texts[0], ImageBios.modelName, sizeof ImageBios.modelName);
   image.CopyText(texts[1], ImageBios.idString, sizeof ImageBios.idString);
   image.CopyText(texts[2], ImageBios.dateText, kImageDateTextLength + 1);
-  // Taken too, so the version shown belongs to this image and not an earlier one.
-  image.CopyText(texts[3], ImageBios.versionText, sizeof ImageBios.versionText);
+  // Taken too, so the version shown belongs to this image and not an
+  // earlier one: empty when the text does not end inside the image.
+  if (texts[3] == kNotFound)
+    ImageBios.versionText[0] = '\0';
+  else
+    image.CopyText(texts[3], ImageBios.versionText, sizeof ImageBios.versionText);
 }
 
 void ApplyStringList(ByteView image, uint32_t record, uint8_t version) {

@@ -15,8 +15,10 @@ constexpr Marker kModelMarker = MakeMarker("*MEO");
 
 // Applies the AMI identity record of the image in slot to ImageBios: the
 // last version-1 record, else the first of a later version. A record whose
-// texts do not lie whole inside the image is passed over. 1 when a record
-// was applied; 0 otherwise or when the block cannot be locked.
+// texts do not end inside the image is passed over; of a version-1 record
+// only the model, identification and date texts must, and a version text
+// that does not leaves versionText empty. 1 when a record was applied; 0
+// otherwise or when the block cannot be locked.
 uint32_t ReadAmiRecord(HGLOBAL slot);
 
 // Sets idString and dateText to "N/A", then takes them from the first sound
