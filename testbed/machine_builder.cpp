@@ -16,6 +16,10 @@ MachineBuilder& MachineBuilder::CurrentDirectory(const std::string& directory) {
   machine_.currentDirectory = directory;
   return *this;
 }
+MachineBuilder& MachineBuilder::GlobalSizeGranularity(uint32_t bytes) {
+  machine_.globalSizeGranularity = bytes;
+  return *this;
+}
 MachineBuilder& MachineBuilder::OpenError(uint32_t serviceError) {
   machine_.openError = serviceError;
   return *this;

@@ -16,6 +16,7 @@ class MachineBuilder {
   MachineBuilder& Nt();
   MachineBuilder& Win9x();
   MachineBuilder& CurrentDirectory(const std::string& directory);
+  MachineBuilder& GlobalSizeGranularity(uint32_t bytes);
 
   MachineBuilder& OpenError(uint32_t serviceError);
   MachineBuilder& FreeFails(bool fails = true);

@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 
 constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
 constexpr size_t kPluginBlockSize = 21;
+constexpr uint64_t kLargestGranularity = 0x10000;
 
 // Why a profile is refused, and the key (a path such as memory[2].address;
 // empty for the profile as a whole) it concerns.
@@ -327,10 +328,11 @@ class ProfileReader {
                               std::to_string(kProfileFormatVersion));
       }
     }
-    AllowOnly(doc, "", {"version", "platform", "currentDirectory", "service", "driver", "memory", "pci", "token",
-                        "systemDevices", "systemDevicesUnavailable"});
+    AllowOnly(doc, "", {"version", "platform", "currentDirectory", "globalSizeGranularity", "service", "driver",
+                        "memory", "pci", "token", "systemDevices", "systemDevicesUnavailable"});
     if (const json* v = Find(doc, "platform")) ReadPlatform(*v);
     if (const json* v = Find(doc, "currentDirectory")) b_.CurrentDirectory(CText(*v, "currentDirectory"));
+    if (const json* v = Find(doc, "globalSizeGranularity")) GlobalSizeGranularity(*v);
     if (const json* v = Find(doc, "service")) Service(*v);
     if (const json* v = Find(doc, "driver")) Driver(*v);
     if (const json* v = Find(doc, "memory")) Memory(*v);
@@ -352,6 +354,13 @@ class ProfileReader {
     } else {
       Refuse("platform", Quoted(name) + " is not a platform (\"nt\" or \"9x\")");
     }
+  }
+
+  void GlobalSizeGranularity(const json& v) {
+    const uint64_t bytes = Number(v, "globalSizeGranularity", kLargestGranularity);
+    if (bytes == 0 || (bytes & (bytes - 1)) != 0)
+      Refuse("globalSizeGranularity", std::to_string(bytes) + " is not a power of two (1, 2, 4, ... 65536)");
+    b_.GlobalSizeGranularity(static_cast<uint32_t>(bytes));
   }
 
   void Service(const json& v) {

@@ -90,6 +90,10 @@ struct SystemDevice {
 struct Machine {
   Platform platform = Platform::Nt;
   std::string currentDirectory = "C:\\";
+  // GlobalAlloc rounds each block up to a multiple of this many bytes (a
+  // power of two, at most 64 KiB), zero-filled, and GlobalSize reports the
+  // rounded size, as Windows may; 1: exactly the size asked for.
+  uint32_t globalSizeGranularity = 1;
 
   // Service library.
   uint32_t openError = 0;  // 0: the open request succeeds

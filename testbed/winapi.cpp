@@ -29,7 +29,8 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
   if (!(flags & GMEM_MOVEABLE)) return nullptr;  // the library only asks for movable blocks
   uint32_t handle = s.nextBlock;
   s.nextBlock += 8;
-  s.blocks[handle].bytes.assign(bytes, 0);
+  const SIZE_T granularity = s.machine.globalSizeGranularity > 1 ? s.machine.globalSizeGranularity : 1;
+  s.blocks[handle].bytes.assign((bytes + granularity - 1) / granularity * granularity, 0);
   return reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(handle));
 }
 

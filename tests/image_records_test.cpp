@@ -9,7 +9,7 @@
 namespace {
 
 using image_test::AnalyseImage;
-using image_test::BlockOf;
+using image_test::SlotOf;
 using image_test::FileInfo;
 using image_test::ImageRequests;
 using image_test::StartDetected;
@@ -46,10 +46,10 @@ class ImageRecordsTest : public testing::Test {
   }
 
  private:
-  uint32_t Run(const tb::ImageBuilder& image, uint32_t (*step)(HGLOBAL)) {
-    HGLOBAL block = BlockOf(image.Build());
-    uint32_t found = step(block);
-    GlobalFree(block);
+  uint32_t Run(const tb::ImageBuilder& image, uint32_t (*step)(const orr::ImageSlot&)) {
+    orr::ImageSlot slot = SlotOf(image.Build());
+    uint32_t found = step(slot);
+    GlobalFree(slot.block);
     return found;
   }
 };
@@ -77,12 +77,12 @@ TEST_F(ImageRecordsTest, LockFailureChangesNothing) {
   Previous();
   tb::ImageBuilder image(kImage);
   VersionOne(image, 0x100, "AB12");
-  HGLOBAL block = BlockOf(image.Build());
+  orr::ImageSlot slot = SlotOf(image.Build());
   tb::FailGlobalLockAt(1);
-  EXPECT_EQ(orr::ReadAmiRecord(block), 0u);
+  EXPECT_EQ(orr::ReadAmiRecord(slot), 0u);
   tb::FailGlobalLockAt(1);
-  EXPECT_EQ(orr::ReadImageTags(block), 0u);
-  GlobalFree(block);
+  EXPECT_EQ(orr::ReadImageTags(slot), 0u);
+  GlobalFree(slot.block);
   ExpectPrevious();
 }
 

@@ -20,6 +20,7 @@ Machine Sentinel() {
   return MachineBuilder()
       .Win9x()
       .CurrentDirectory("Z:\\kept")
+      .GlobalSizeGranularity(64)
       .OpenError(103)
       .FreeFails()
       .FlashSize(7)
@@ -42,6 +43,7 @@ Machine Sentinel() {
 void ExpectSameMachine(const Machine& got, const Machine& want) {
   EXPECT_EQ(got.platform, want.platform);
   EXPECT_EQ(got.currentDirectory, want.currentDirectory);
+  EXPECT_EQ(got.globalSizeGranularity, want.globalSizeGranularity);
   EXPECT_EQ(got.openError, want.openError);
   EXPECT_EQ(got.freeFails, want.freeFails);
   EXPECT_EQ(got.flashSize, want.flashSize);
@@ -144,6 +146,11 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"BadHexDigit", R"({"driver": {"biosType": "0x1G"}})", "driver.biosType", "not a hex number"},
         Refused{"PrefixOnly", R"({"driver": {"biosType": "0x"}})", "driver.biosType", "not a number"},
         Refused{"SignedHex", R"({"driver": {"biosType": "-0x1"}})", "driver.biosType", "not a number"},
+        Refused{"GranularityNotAPowerOfTwo", R"({"globalSizeGranularity": 24})", "globalSizeGranularity",
+                "not a power of two"},
+        Refused{"GranularityZero", R"({"globalSizeGranularity": 0})", "globalSizeGranularity", "not a power of two"},
+        Refused{"GranularityAbove64KiB", R"({"globalSizeGranularity": 131072})", "globalSizeGranularity",
+                "out of range"},
         // Memory regions.
         Refused{"AddressBeyond4GiB", R"({"memory": [{"address": "0x100000000", "hex": ""}]})", "memory[0].address",
                 "out of range"},
@@ -234,6 +241,7 @@ TEST(Profile, FullProfileSetsEveryField) {
 
   EXPECT_EQ(m.platform, Platform::Win9x);
   EXPECT_EQ(m.currentDirectory, "D:\\tools");
+  EXPECT_EQ(m.globalSizeGranularity, 4096u);
 
   EXPECT_EQ(m.openError, 107u);
   EXPECT_TRUE(m.freeFails);

@@ -88,8 +88,8 @@ void ApplyStringList(ByteView image, uint32_t record, uint8_t version) {
 
 }  // namespace
 
-uint32_t ReadAmiRecord(HGLOBAL slot) {
-  ByteView image = LockBlock(slot);
+uint32_t ReadAmiRecord(const ImageSlot& slot) {
+  ByteView image = LockImage(slot);
   if (!image.data()) return 0;
   uint32_t lastOne = kNotFound;
   uint32_t lastOneTexts[4] = {};
@@ -122,12 +122,12 @@ uint32_t ReadAmiRecord(HGLOBAL slot) {
   else
     applied = 0;
   if (applied) ImageBios.dateCode = RecordDateCode(ImageBios.dateText, sizeof ImageBios.dateText);
-  UnlockBlock(slot);
+  UnlockImage(slot);
   return applied;
 }
 
-uint32_t ReadImageTags(HGLOBAL slot) {
-  ByteView image = LockBlock(slot);
+uint32_t ReadImageTags(const ImageSlot& slot) {
+  ByteView image = LockImage(slot);
   if (!image.data()) return 0;
   CopyField(ImageBios.idString, "N/A");
   CopyField(ImageBios.dateText, "N/A");
@@ -159,7 +159,7 @@ uint32_t ReadImageTags(HGLOBAL slot) {
     ImageBios.modelName[length] = '\0';
     found = true;
   }
-  UnlockBlock(slot);
+  UnlockImage(slot);
   return found ? 1 : 0;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/byte_view.h"
+#include "image/image_block.h"
 
 namespace orr {
 
@@ -19,12 +20,12 @@ constexpr Marker kModelMarker = MakeMarker("*MEO");
 // only the model, identification and date texts must, and a version text
 // that does not leaves versionText empty. 1 when a record was applied; 0
 // otherwise or when the block cannot be locked.
-uint32_t ReadAmiRecord(HGLOBAL slot);
+uint32_t ReadAmiRecord(const ImageSlot& slot);
 
 // Sets idString and dateText to "N/A", then takes them from the first sound
 // ZANTBIOS record of the tail area and modelName from the first "*MEO"
 // marker. 1 when either was found; 0 otherwise or when the block cannot be
 // locked (then nothing changes).
-uint32_t ReadImageTags(HGLOBAL slot);
+uint32_t ReadImageTags(const ImageSlot& slot);
 
 }  // namespace orr

@@ -21,15 +21,15 @@ bool MeasureStream(FILE* file, uint32_t& size) {
   return true;
 }
 
-uint32_t Classify(HGLOBAL& slot) {
+uint32_t Classify(ImageSlot& slot) {
   ImageBios.amiTagFound = ReadAmiRecord(slot);
   if (ImageBios.amiTagFound == 1) return kImageOk;
   if (ReadImageTags(slot)) return kImageOk;
-  ByteView image = LockBlock(slot);
+  ByteView image = LockImage(slot);
   uint32_t award = image.data() ? ScanAwardImage(TailArea(image)) : 0;
-  if (image.data()) UnlockBlock(slot);
+  if (image.data()) UnlockImage(slot);
   if (award) return kImageOk;
-  ReleaseBlock(slot);
+  ReleaseImage(slot);
   return kImageNotRecognised;
 }
 
@@ -46,7 +46,7 @@ bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size, ReadFunction read) {
   return true;
 }
 
-uint32_t LoadBiosImage(HGLOBAL& slot, const char* path) {
+uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
   if (!path) return kImageCannotOpen;
   FILE* file = std::fopen(path, "rb");
   if (!file) return kImageCannotOpen;
@@ -59,24 +59,25 @@ uint32_t LoadBiosImage(HGLOBAL& slot, const char* path) {
     std::fclose(file);
     return kImageEmpty;
   }
-  slot = GlobalAlloc(GHND, size);
-  if (!slot) {
+  slot.block = GlobalAlloc(GHND, size);
+  if (!slot.block) {
     std::fclose(file);
     return kImageNoMemory;
   }
-  void* bytes = GlobalLock(slot);
+  slot.size = size;
+  void* bytes = GlobalLock(slot.block);
   if (!bytes) {
-    ReleaseBlock(slot);
+    ReleaseImage(slot);
     std::fclose(file);
     return kImageCannotLock;
   }
   bool whole = ReadInChunks(file, static_cast<uint8_t*>(bytes), size);
-  GlobalUnlock(slot);
+  GlobalUnlock(slot.block);
   std::fclose(file);
   // A zero-filled remainder would pass for image bytes: a file that cannot
   // be read whole is reported like one that cannot be read at all.
   if (!whole) {
-    ReleaseBlock(slot);
+    ReleaseImage(slot);
     return kImageCannotOpen;
   }
   return Classify(slot);

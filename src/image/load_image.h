@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "common/byte_view.h"
+#include "image/image_block.h"
 
 namespace orr {
 
@@ -32,9 +33,10 @@ inline ByteView TailArea(ByteView image) {
   return image.size() > kTailAreaSize ? image.Sub(image.size() - kTailAreaSize) : image;
 }
 
-// Reads the file into a movable block put into slot (empty on entry) and
-// classifies it; 0 when loaded and recognised, the slot then holds the block.
-uint32_t LoadBiosImage(HGLOBAL& slot, const char* path);
+// Reads the file into a movable block put into slot (empty on entry), with
+// the file's size, and classifies it; 0 when loaded and recognised, the
+// slot then holds the block.
+uint32_t LoadBiosImage(ImageSlot& slot, const char* path);
 
 // Reads size bytes into dst with read (std::fread unless a test watches),
 // asking for at most 32 KiB each time. False when a read delivers nothing

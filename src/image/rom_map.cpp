@@ -73,10 +73,10 @@ uint32_t TestBoundaries(ByteView image) {
 }
 
 // Releases whatever of the call's blocks are still held, image included.
-uint32_t Fail(uint32_t result, HGLOBAL& slot, HGLOBAL& output, HGLOBAL& member) {
+uint32_t Fail(uint32_t result, ImageSlot& slot, HGLOBAL& output, HGLOBAL& member) {
   ReleaseBlock(member);
   ReleaseBlock(output);
-  ReleaseBlock(slot);
+  ReleaseImage(slot);
   return result;
 }
 
@@ -115,29 +115,29 @@ uint32_t FindSystemBiosMember(ByteView image) {
   return kNotFound;
 }
 
-uint32_t ExtractImageIdentity(HGLOBAL& slot) {
+uint32_t ExtractImageIdentity(ImageSlot& slot) {
   HGLOBAL output = GlobalAlloc(GHND, kWorkBlockSize);
   HGLOBAL member = output ? GlobalAlloc(GHND, kWorkBlockSize) : nullptr;
   if (!member) return Fail(kImageNoWorkMemory, slot, output, member);
 
-  ByteView image = LockBlock(slot);
+  ByteView image = LockImage(slot);
   if (!image.data()) return Fail(kImageCannotLock, slot, output, member);
   uint32_t at = FindSystemBiosMember(image);
   // Without a member there is nothing to expand: handing the service an
   // arbitrary header would only report its failure as the image's.
   if (at == kNotFound) {
-    UnlockBlock(slot);
+    UnlockImage(slot);
     return Fail(kImageNotRecognised, slot, output, member);
   }
   void* copy = GlobalLock(member);
   if (!copy) {
-    UnlockBlock(slot);
+    UnlockImage(slot);
     return Fail(kImageNoWorkMemory, slot, output, member);
   }
   ByteView memberBytes = image.Sub(at, static_cast<uint32_t>(MemberLength(image.Sub(at))));
   std::memcpy(copy, memberBytes.data(), memberBytes.size());
   GlobalUnlock(member);
-  UnlockBlock(slot);
+  UnlockImage(slot);
 
   ImageServiceBlock block;
   std::memset(&block, 0, sizeof block);
@@ -149,7 +149,7 @@ uint32_t ExtractImageIdentity(HGLOBAL& slot) {
     ReleaseBlock(output);
     return kImageServiceRefused;
   }
-  block.inputBlock = HandleWord(slot);
+  block.inputBlock = HandleWord(slot.block);
   CallImageService(kRequestImageStatus, block, serviceError);
   uint32_t status = serviceError;
   CallImageService(kRequestImageFinish, block, serviceError);
@@ -157,7 +157,7 @@ uint32_t ExtractImageIdentity(HGLOBAL& slot) {
   ReleaseBlock(member);
   if (status != 0) return Fail(status, slot, output, member);
 
-  ByteView expanded = LockBlock(output);
+  ByteView expanded = LockBlock(output, kWorkBlockSize);
   if (!expanded.data()) return Fail(kImageNoWorkMemory, slot, output, member);
   ReadIdentityArea(expanded.Sub(kFSegmentInOutput, kFAreaSize),
                    IdentityFields{ImageBios.idString, ImageBios.modelName, ImageBios.versionText,

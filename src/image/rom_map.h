@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common/byte_view.h"
+#include "image/image_block.h"
 
 namespace orr {
 
@@ -20,7 +21,7 @@ constexpr Marker kNRomMap = MakeMarker("ZANT_NROMMAP");
 // service refuses the first request (the image block stays in the slot);
 // or the service's error of the second request. Every failure but 306
 // releases the image block and empties the slot.
-uint32_t ExtractImageIdentity(HGLOBAL& slot);
+uint32_t ExtractImageIdentity(ImageSlot& slot);
 
 // 1 when the header is a "-lh5-" or "-lh0-" member with the words 0 at
 // offset 15 and 0x5000 at offset 17.

@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "detect/detect_machine.h"
 #include "image/load_image.h"
+#include "image/image_block.h"
 #include "image/rom_map.h"
 #include "interface/records.h"
 
@@ -84,10 +85,10 @@ uint32_t ORRIVANE_CALL InstallShield_GetBIOSROMInfo(char* model, char* idString)
 uint32_t ORRIVANE_CALL Orrivane_GetBIOSFileInfo(const char* path, char* model, char* idString, char* version,
                                                 char* date, uint32_t* dateCode, uint32_t* identityRecordFound) {
   if (!g_initialized) return 0;
-  HGLOBAL slot = nullptr;
+  orr::ImageSlot slot = {nullptr, 0};
   uint32_t result = orr::LoadBiosImage(slot, path);
   if (result == 0 && ImageBios.amiTagFound == 0) result = orr::ExtractImageIdentity(slot);
-  if (slot) GlobalFree(slot);
+  orr::ReleaseImage(slot);
   CopyOut(model, ImageBios.modelName);
   CopyOut(idString, ImageBios.idString);
   CopyOut(version, ImageBios.versionText);
