@@ -11,9 +11,13 @@
 // one of the kExpand* numbers of lzh_member.h; a machine's
 // imageServiceError takes the place of the outcome.
 // 0x00C800CE forgets the outcome for the output block.
-// A profile states both faults in its "service" object: "refuseExpand": true
-// refuses every expand request, "imageError": N is the status request's
-// serviceError.
+// A machine's scribbleImageBlock makes every image request leave
+// kScribbleWord in the block's words at offsets 1024 to 1039, as a service
+// library may use the block for its own ends; the library sets the words it
+// relies on before each request.
+// A profile states these faults in its "service" object: "refuseExpand":
+// true refuses every expand request, "imageError": N is the status
+// request's serviceError, "scribbleBlock": true scribbles on the block.
 #include <algorithm>
 
 #include "hwaccess/contract.h"
@@ -50,11 +54,7 @@ BOOL Status(const orr::ImageServiceBlock& block, uint32_t* serviceError) {
   return outcome == kExpandOk;
 }
 
-}  // namespace
-
-BOOL ImageServiceCall(uint32_t request, void* block, uint32_t blockSize, uint32_t* serviceError) {
-  if (!block || blockSize != sizeof(orr::ImageServiceBlock)) return FALSE;
-  const auto& b = *static_cast<const orr::ImageServiceBlock*>(block);
+BOOL Answer(uint32_t request, const orr::ImageServiceBlock& b, uint32_t* serviceError) {
   switch (request) {
     case orr::kRequestExpandMember:
       return Expand(b);
@@ -65,6 +65,16 @@ BOOL ImageServiceCall(uint32_t request, void* block, uint32_t blockSize, uint32_
       return TRUE;
   }
   return FALSE;
+}
+
+}  // namespace
+
+BOOL ImageServiceCall(uint32_t request, void* block, uint32_t blockSize, uint32_t* serviceError) {
+  if (!block || blockSize != sizeof(orr::ImageServiceBlock)) return FALSE;
+  auto& b = *static_cast<orr::ImageServiceBlock*>(block);
+  const BOOL answer = Answer(request, b, serviceError);
+  if (S().machine.scribbleImageBlock) b.outputBlock = b.inputBlock = b.zero1032 = b.zero1036 = kScribbleWord;
+  return answer;
 }
 
 }  // namespace tb

@@ -23,6 +23,7 @@ class MachineBuilder {
   MachineBuilder& FlashSize(uint32_t bytes);
   MachineBuilder& RefuseExpand(bool refuse = true);
   MachineBuilder& ImageServiceError(uint32_t serviceError);
+  MachineBuilder& ScribbleImageBlock(bool scribble = true);
 
   MachineBuilder& BiosType(uint32_t type);
   MachineBuilder& PluginBlockA(const std::vector<uint8_t>& bytes);  // at most 21 bytes, the rest 0

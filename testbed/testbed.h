@@ -101,6 +101,7 @@ struct Machine {
   std::optional<uint32_t> flashSize;  // empty: the flash information is not valid
   bool refuseExpand = false;          // the first image request is refused
   std::optional<uint32_t> imageServiceError;  // forced serviceError of the second image request
+  bool scribbleImageBlock = false;  // each image request leaves kScribbleWord in offsets 1024 to 1039 of its block
 
   // Access driver.
   std::optional<uint32_t> biosType;  // empty: the BiosType request fails
@@ -164,6 +165,10 @@ size_t OutstandingDeviceSets();
 // Fault injection, counted from now: the nth later call fails (1 = the next).
 void FailGlobalAllocAt(int nth);
 void FailGlobalLockAt(int nth);
+
+// What a machine's scribbleImageBlock leaves in the four words behind the
+// first 1024 bytes of the ImageServiceBlock; it names no global block.
+constexpr uint32_t kScribbleWord = 0x5C5C5C5C;
 
 // The service library's half of the driver contract, for the image requests.
 constexpr uint32_t kDriverHandle = 0x00000D10;

@@ -80,7 +80,13 @@ uint32_t Fail(uint32_t result, ImageSlot& slot, HGLOBAL& output, HGLOBAL& member
   return result;
 }
 
-uint32_t CallImageService(uint32_t request, ImageServiceBlock& block, uint32_t& serviceError) {
+// Both handle words are written before every request: the service library
+// may have used the block between requests. The other words and the first
+// 1024 bytes stay as the previous request left them.
+uint32_t CallImageService(uint32_t request, ImageServiceBlock& block, HGLOBAL output, HGLOBAL input,
+                          uint32_t& serviceError) {
+  block.outputBlock = HandleWord(output);
+  block.inputBlock = HandleWord(input);
   return BiosServiceCall(request, &block, sizeof block, 0, 0, &serviceError) ? 1 : 0;
 }
 
@@ -141,18 +147,15 @@ uint32_t ExtractImageIdentity(ImageSlot& slot) {
 
   ImageServiceBlock block;
   std::memset(&block, 0, sizeof block);
-  block.outputBlock = HandleWord(output);
-  block.inputBlock = HandleWord(member);
   uint32_t serviceError = 0;
-  if (!CallImageService(kRequestExpandMember, block, serviceError)) {
+  if (!CallImageService(kRequestExpandMember, block, output, member, serviceError)) {
     ReleaseBlock(member);
     ReleaseBlock(output);
     return kImageServiceRefused;
   }
-  block.inputBlock = HandleWord(slot.block);
-  CallImageService(kRequestImageStatus, block, serviceError);
+  CallImageService(kRequestImageStatus, block, output, slot.block, serviceError);
   uint32_t status = serviceError;
-  CallImageService(kRequestImageFinish, block, serviceError);
+  CallImageService(kRequestImageFinish, block, output, slot.block, serviceError);
   // The member block stays ours; the service is done with it after the last request.
   ReleaseBlock(member);
   if (status != 0) return Fail(status, slot, output, member);
