@@ -54,7 +54,7 @@ void RequireKnownRequests() {
 }
 
 void RequireDocumentedResult(uint32_t result) {
-  const bool own = result == 0 || result == 211 || (result >= 301 && result <= 306);
+  const bool own = result == 0 || result == 211 || (result >= 301 && result <= 307);
   const bool service = result >= tb::kExpandBadHeader && result <= tb::kExpandDecoderFailed;
   FZ_REQUIRE(own || service);
 }

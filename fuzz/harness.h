@@ -33,7 +33,7 @@ void RequireTextFieldsTerminated();
 // Every driver request used a control code of the running family, and every
 // service request a known request code.
 void RequireKnownRequests();
-// A result of Orrivane_GetBIOSFileInfo: 0, 211, 301 to 306, or a serviceError
+// A result of Orrivane_GetBIOSFileInfo: 0, 211, 301 to 307, or a serviceError
 // of the testbed's image requests.
 void RequireDocumentedResult(uint32_t result);
 

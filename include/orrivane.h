@@ -33,6 +33,8 @@ extern "C" {
 #define ORRIVANE_ERR_UNKNOWN 304u   /* not a BIOS image this library recognises */
 #define ORRIVANE_ERR_WORK 305u      /* no memory for the expansion */
 #define ORRIVANE_ERR_SERVICE 306u   /* the service library refused the expansion */
+#define ORRIVANE_ERR_NO_STATUS 307u /* the service library's status request gave no error number: the expansion is
+                                     * not known to have worked */
 
 /* Runs the detection of the machine's BIOS: 1 detected, 0 not. */
 ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_Initialize(void);

@@ -9,7 +9,8 @@
 // next request reports why.
 // 0x00C800CC writes the outcome for the output block to serviceError: 0, or
 // one of the kExpand* numbers of lzh_member.h; a machine's
-// imageServiceError takes the place of the outcome.
+// imageServiceError takes the place of the outcome, and a machine's
+// statusFailsSilently makes it fail without writing serviceError.
 // 0x00C800CE forgets the outcome for the output block.
 // A machine's scribbleImageBlock makes every image request leave
 // kScribbleWord in the block's words at offsets 1024 to 1039, as a service
@@ -17,7 +18,8 @@
 // relies on before each request.
 // A profile states these faults in its "service" object: "refuseExpand":
 // true refuses every expand request, "imageError": N is the status
-// request's serviceError, "scribbleBlock": true scribbles on the block.
+// request's serviceError, "statusFailsSilently": true fails it without one,
+// "scribbleBlock": true scribbles on the block.
 #include <algorithm>
 
 #include "hwaccess/contract.h"
@@ -47,6 +49,7 @@ BOOL Expand(const orr::ImageServiceBlock& block) {
 
 BOOL Status(const orr::ImageServiceBlock& block, uint32_t* serviceError) {
   State& s = S();
+  if (s.machine.statusFailsSilently) return FALSE;
   auto it = s.expansions.find(block.outputBlock);
   uint32_t outcome = it == s.expansions.end() ? kExpandNotDone : it->second;
   if (s.machine.imageServiceError) outcome = *s.machine.imageServiceError;

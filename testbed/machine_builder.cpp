@@ -40,6 +40,10 @@ MachineBuilder& MachineBuilder::ImageServiceError(uint32_t serviceError) {
   machine_.imageServiceError = serviceError;
   return *this;
 }
+MachineBuilder& MachineBuilder::StatusFailsSilently(bool silent) {
+  machine_.statusFailsSilently = silent;
+  return *this;
+}
 MachineBuilder& MachineBuilder::ScribbleImageBlock(bool scribble) {
   machine_.scribbleImageBlock = scribble;
   return *this;

@@ -23,6 +23,7 @@ class MachineBuilder {
   MachineBuilder& FlashSize(uint32_t bytes);
   MachineBuilder& RefuseExpand(bool refuse = true);
   MachineBuilder& ImageServiceError(uint32_t serviceError);
+  MachineBuilder& StatusFailsSilently(bool silent = true);
   MachineBuilder& ScribbleImageBlock(bool scribble = true);
 
   MachineBuilder& BiosType(uint32_t type);

@@ -366,13 +366,17 @@ class ProfileReader {
   void Service(const json& v) {
     const std::string path = "service";
     Object(v, path);
-    AllowOnly(v, path, {"openError", "freeFails", "flashSize", "refuseExpand", "imageError", "scribbleBlock"});
+    AllowOnly(v, path,
+              {"openError", "freeFails", "flashSize", "refuseExpand", "imageError", "statusFailsSilently",
+               "scribbleBlock"});
     if (const json* e = Find(v, "openError")) b_.OpenError(Number32(*e, Member(path, "openError")));
     if (const json* e = Find(v, "freeFails")) b_.FreeFails(Bool(*e, Member(path, "freeFails")));
     if (const json* e = Find(v, "flashSize"); e && !e->is_null()) b_.FlashSize(Number32(*e, Member(path, "flashSize")));
     if (const json* e = Find(v, "refuseExpand")) b_.RefuseExpand(Bool(*e, Member(path, "refuseExpand")));
     if (const json* e = Find(v, "imageError"); e && !e->is_null())
       b_.ImageServiceError(Number32(*e, Member(path, "imageError")));
+    if (const json* e = Find(v, "statusFailsSilently"))
+      b_.StatusFailsSilently(Bool(*e, Member(path, "statusFailsSilently")));
     if (const json* e = Find(v, "scribbleBlock")) b_.ScribbleImageBlock(Bool(*e, Member(path, "scribbleBlock")));
   }
 

@@ -101,6 +101,7 @@ struct Machine {
   std::optional<uint32_t> flashSize;  // empty: the flash information is not valid
   bool refuseExpand = false;          // the first image request is refused
   std::optional<uint32_t> imageServiceError;  // forced serviceError of the second image request
+  bool statusFailsSilently = false;  // the second image request fails and leaves serviceError unwritten
   bool scribbleImageBlock = false;  // each image request leaves kScribbleWord in offsets 1024 to 1039 of its block
 
   // Access driver.

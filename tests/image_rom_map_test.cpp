@@ -230,15 +230,23 @@ TEST_F(ImageExtraction, RefusedFirstRequestGives306) {
   EXPECT_EQ(info.idString, "N/A");
 }
 
-TEST_F(ImageExtraction, ServiceErrorOfTheSecondRequestIsTheResult) {
-  tb::Reset(tb::MachineBuilder().Nt().BiosType(2).ImageServiceError(450));
-  FileInfo info = AnalyseImage(WithMember(SystemBiosMember("RV5420")).Build());
-  EXPECT_EQ(info.result, 450u);
-  EXPECT_EQ(info.idString, "N/A");
-  EXPECT_EQ(info.date, "N/A");
-  EXPECT_EQ(info.model, "TAGMODEL");
-  EXPECT_EQ(ImageRequests(), (std::vector<uint32_t>{orr::kRequestExpandMember, orr::kRequestImageStatus,
-                                                    orr::kRequestImageFinish}));
+TEST_F(ImageExtraction, FailedSecondRequestIsTheResult) {
+  // Its serviceError, or 307 when it fails without writing one.
+  tb::MachineBuilder failing;
+  failing.Nt().BiosType(2).ImageServiceError(450);
+  tb::MachineBuilder silent;
+  silent.Nt().BiosType(2).StatusFailsSilently();
+  for (const auto& [machine, result] : {std::make_pair(failing, 450u), std::make_pair(silent, 307u)}) {
+    tb::Reset(machine);
+    FileInfo info = AnalyseImage(WithMember(SystemBiosMember("RV5420")).Build());
+    EXPECT_EQ(info.result, result);
+    EXPECT_EQ(info.idString, "N/A");
+    EXPECT_EQ(info.date, "N/A");
+    EXPECT_EQ(info.model, "TAGMODEL");
+    EXPECT_EQ(ImageRequests(), (std::vector<uint32_t>{orr::kRequestExpandMember, orr::kRequestImageStatus,
+                                                      orr::kRequestImageFinish}));
+    ExpectNothingOutstanding();
+  }
 }
 
 TEST_F(ImageExtraction, DamagedMemberReportsTheServicesNumber) {

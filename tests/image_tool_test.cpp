@@ -96,6 +96,18 @@ TEST(ImageTool, UnreadableFileIsAResultAndTheExitStatusIs1) {
   EXPECT_EQ(lines[1]["resultText"], "the file cannot be read");
 }
 
+TEST(ImageTool, ServiceThatGivesNoOutcomeIsAFailure) {
+  const std::string silent = WriteTempFile("image_silent_service.json", R"({ "platform": "nt",
+      "driver": { "biosType": 2 }, "service": { "statusFailsSilently": true } })");
+  ToolRun run = RunTool({"image", "--json", "--profile", silent, SampleImage()});
+  EXPECT_EQ(run.status, 1);
+  std::vector<json> lines = JsonLines(run.out);
+  ASSERT_EQ(lines.size(), 1u) << run.out;
+  EXPECT_EQ(lines[0]["result"], 307);
+  EXPECT_EQ(lines[0]["resultText"], "the service library gave no outcome of the expansion");
+  EXPECT_EQ(lines[0]["idString"], "N/A");
+}
+
 TEST(ImageTool, JsonCarriesExactlyTheImagesAnswers) {
   ToolRun run = RunTool({"image", "--json", SampleImage(), AmiImage("AB12", "03/15/2009")});
   EXPECT_EQ(run.status, 0) << run.err;

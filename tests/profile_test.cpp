@@ -25,6 +25,7 @@ Machine Sentinel() {
       .FreeFails()
       .FlashSize(7)
       .ImageServiceError(9)
+      .StatusFailsSilently()
       .ScribbleImageBlock()
       .BiosType(9)
       .PluginBlockA({0xEE})
@@ -50,6 +51,7 @@ void ExpectSameMachine(const Machine& got, const Machine& want) {
   EXPECT_EQ(got.flashSize, want.flashSize);
   EXPECT_EQ(got.refuseExpand, want.refuseExpand);
   EXPECT_EQ(got.imageServiceError, want.imageServiceError);
+  EXPECT_EQ(got.statusFailsSilently, want.statusFailsSilently);
   EXPECT_EQ(got.scribbleImageBlock, want.scribbleImageBlock);
   EXPECT_EQ(got.biosType, want.biosType);
   EXPECT_EQ(got.pluginBlockA, want.pluginBlockA);
@@ -250,6 +252,7 @@ TEST(Profile, FullProfileSetsEveryField) {
   EXPECT_EQ(m.flashSize, 524288u);
   EXPECT_TRUE(m.refuseExpand);
   EXPECT_EQ(m.imageServiceError, 0x12Du);
+  EXPECT_TRUE(m.statusFailsSilently);
   EXPECT_TRUE(m.scribbleImageBlock);
 
   EXPECT_EQ(m.biosType, 4u);

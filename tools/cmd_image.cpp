@@ -43,6 +43,7 @@ std::string ResultText(uint32_t result) {
     case ORRIVANE_ERR_UNKNOWN: return "not a BIOS image the library recognises";
     case ORRIVANE_ERR_WORK: return "no memory for the expansion";
     case ORRIVANE_ERR_SERVICE: return "the service library refused the expansion";
+    case ORRIVANE_ERR_NO_STATUS: return "the service library gave no outcome of the expansion";
     // The simulated service library's own numbers.
     case tb::kExpandBadHeader: return "service library: the member's header is damaged";
     case tb::kExpandBadChecksum: return "service library: the member's header checksum is wrong";

@@ -20,6 +20,10 @@ constexpr uint32_t kImageCannotLock = 303;
 constexpr uint32_t kImageNotRecognised = 304;  // also: no system BIOS member in a compressed image
 constexpr uint32_t kImageNoWorkMemory = 305;   // a 128 KiB work block cannot be allocated or locked
 constexpr uint32_t kImageServiceRefused = 306;
+// The service's status request wrote no error number, so the expansion is
+// not known to have worked. Apart from the service library's own numbers
+// (the testbed's are 401 to 409).
+constexpr uint32_t kImageNoServiceStatus = 307;
 
 constexpr uint32_t kTailAreaSize = 0x20000;  // the last 128 KiB of an image
 constexpr uint32_t kFAreaSize = 0x10000;     // the last 64 KiB

@@ -153,6 +153,8 @@ uint32_t ExtractImageIdentity(ImageSlot& slot) {
     ReleaseBlock(output);
     return kImageServiceRefused;
   }
+  // A status request that writes no error number must not read as success.
+  serviceError = kImageNoServiceStatus;
   CallImageService(kRequestImageStatus, block, output, slot.block, serviceError);
   uint32_t status = serviceError;
   CallImageService(kRequestImageFinish, block, output, slot.block, serviceError);

@@ -19,8 +19,9 @@ constexpr Marker kNRomMap = MakeMarker("ZANT_NROMMAP");
 // (no service request is made); 305 when a work block cannot be allocated
 // or locked; 303 when the image block cannot be locked; 306 when the
 // service refuses the first request (the image block stays in the slot);
-// or the service's error of the second request. Every failure but 306
-// releases the image block and empties the slot.
+// the service's error of the second request, or 307 when that request
+// writes no error number. Every failure but 306 releases the image block
+// and empties the slot.
 uint32_t ExtractImageIdentity(ImageSlot& slot);
 
 // 1 when the header is a "-lh5-" or "-lh0-" member with the words 0 at

@@ -12,6 +12,13 @@
 #include "image/rom_map.h"
 #include "interface/records.h"
 
+static_assert(ORRIVANE_OK == orr::kImageOk && ORRIVANE_ERR_OPEN == orr::kImageCannotOpen &&
+              ORRIVANE_ERR_EMPTY == orr::kImageEmpty && ORRIVANE_ERR_ALLOC == orr::kImageNoMemory &&
+              ORRIVANE_ERR_LOCK == orr::kImageCannotLock && ORRIVANE_ERR_UNKNOWN == orr::kImageNotRecognised &&
+              ORRIVANE_ERR_WORK == orr::kImageNoWorkMemory && ORRIVANE_ERR_SERVICE == orr::kImageServiceRefused &&
+              ORRIVANE_ERR_NO_STATUS == orr::kImageNoServiceStatus,
+              "the header's result numbers are the image analysis's");
+
 namespace {
 
 bool PluginPresent(const uint8_t* block) {
