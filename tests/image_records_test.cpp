@@ -333,6 +333,27 @@ TEST_F(ImageRecordsTest, NeitherMarkGivesNotApplicableAndNoSuccess) {
   EXPECT_STREQ(ImageBios.modelName, "OLDMODEL");
 }
 
+TEST_F(ImageRecordsTest, RomMapAloneRecognisesTheImage) {
+  // Either kind counts, found as the member search finds it: at a 16-byte
+  // step of the tail area, its region words inside the image.
+  const struct {
+    const char* name;
+    uint32_t at;
+    bool bMap;
+    uint32_t recognised;
+  } cases[] = {{"B", 0x1000, true, 1}, {"N", 0x1FFE0, false, 1}, {"B cut by the end", kImage - 32, true, 0},
+               {"N off the step", 0x1008, false, 0}};
+  for (const auto& c : cases) {
+    tb::ImageBuilder image(kImage);
+    if (c.bMap)
+      image.BRomMap(c.at, 0xFFFE0000, 0xFFFE1000, 0, 0);
+    else
+      image.NRomMap(c.at, 0xFFFE0000, 0xFFFE1000, 0, 0);
+    EXPECT_EQ(ImageTags(image), c.recognised) << c.name;
+    EXPECT_STREQ(ImageBios.idString, "N/A") << c.name;
+  }
+}
+
 TEST_F(ImageRecordsTest, ZantBiosRecordGivesTheIdAndTheDate) {
   Previous();
   tb::ImageBuilder image(kImage);

@@ -308,6 +308,19 @@ TEST_F(ImageExtraction, OneServiceBlockServesTheThreeRequests) {
   }
 }
 
+TEST_F(ImageExtraction, RomMapWithoutTagsIsExpandedToo) {
+  tb::ImageBuilder image(kImage);
+  image.Member(0x20000, SystemBiosMember("RV5420"))
+      .BRomMap(kTail + 0x1000, image.FlashAddress(0x20000), image.FlashAddress(0x40000), 0, 0);
+  FileInfo info = AnalyseImage(image.Build());
+  EXPECT_EQ(info.result, 0u);
+  EXPECT_EQ(info.model, "RV5420");
+  // An N ROM map alone: recognised, and the member found at a 64 KiB boundary.
+  tb::ImageBuilder nOnly(kImage);
+  nOnly.Member(0x30000, SystemBiosMember("RV5420")).NRomMap(kTail + 0x1000, 0, 0, 0, 0);
+  EXPECT_EQ(AnalyseImage(nOnly.Build()).result, 0u);
+}
+
 TEST_F(ImageExtraction, AwardImageWithoutTagsIsExpandedToo) {
   tb::ImageBuilder image(kImage);
   image.AwardBanner(kTail + 0x400).Bbsn(kTail + 0x420).Member(0x10000, SystemBiosMember("AW5420"));

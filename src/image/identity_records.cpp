@@ -7,6 +7,7 @@
 #include "detect/ami_record_texts.h"
 #include "image/image_block.h"
 #include "image/load_image.h"
+#include "image/rom_map.h"
 #include "interface/records.h"
 
 namespace orr {
@@ -146,6 +147,10 @@ uint32_t ReadImageTags(const ImageSlot& slot) {
     found = true;
     return false;
   });
+
+  // A ROM map tells an image whose system BIOS the expansion can find.
+  const RomMaps maps = FindRomMaps(tail);
+  if (maps.hasB || maps.hasN) found = true;
 
   uint32_t marker = image.FindFirst(kModelMarker);
   if (marker != kNotFound) {

@@ -24,8 +24,9 @@ uint32_t ReadAmiRecord(const ImageSlot& slot);
 
 // Sets idString and dateText to "N/A", then takes them from the first sound
 // ZANTBIOS record of the tail area and modelName from the first "*MEO"
-// marker. 1 when either was found; 0 otherwise or when the block cannot be
-// locked (then nothing changes).
+// marker. 1 when either was found or the image carries a B or N ROM map
+// (FindRomMaps); 0 otherwise or when the block cannot be locked (then
+// nothing changes).
 uint32_t ReadImageTags(const ImageSlot& slot);
 
 }  // namespace orr
