@@ -327,9 +327,12 @@ class ProfileReader {
                               std::to_string(kProfileFormatVersion));
       }
     }
-    AllowOnly(doc, "", {"version", "platform", "currentDirectory", "service", "driver", "memory", "pci", "token",
-                        "systemDevices", "systemDevicesUnavailable"});
-    if (const json* v = Find(doc, "platform")) ReadPlatform(*v);
+    AllowOnly(doc, "", {"version", "platform", "reportedPlatform", "versionCallFails", "currentDirectory", "service",
+                        "driver", "memory", "pci", "token", "systemDevices", "systemDevicesUnavailable"});
+    if (const json* v = Find(doc, "platform")) PlatformOf(*v, "platform") == Platform::Nt ? b_.Nt() : b_.Win9x();
+    if (const json* v = Find(doc, "reportedPlatform"))
+      b_.ReportedPlatform(PlatformOf(*v, "reportedPlatform"));
+    if (const json* v = Find(doc, "versionCallFails")) b_.VersionCallFails(Bool(*v, "versionCallFails"));
     if (const json* v = Find(doc, "currentDirectory")) b_.CurrentDirectory(CText(*v, "currentDirectory"));
     if (const json* v = Find(doc, "service")) Service(*v);
     if (const json* v = Find(doc, "driver")) Driver(*v);
@@ -343,15 +346,11 @@ class ProfileReader {
   }
 
  private:
-  void ReadPlatform(const json& v) {
-    const std::string& name = String(v, "platform");
-    if (name == "nt") {
-      b_.Nt();
-    } else if (name == "9x") {
-      b_.Win9x();
-    } else {
-      Refuse("platform", Quoted(name) + " is not a platform (\"nt\" or \"9x\")");
-    }
+  static Platform PlatformOf(const json& v, const std::string& path) {
+    const std::string& name = String(v, path);
+    if (name == "nt") return Platform::Nt;
+    if (name == "9x") return Platform::Win9x;
+    Refuse(path, Quoted(name) + " is not a platform (\"nt\" or \"9x\")");
   }
 
   void Service(const json& v) {
