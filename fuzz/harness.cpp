@@ -31,6 +31,7 @@ void RequireNothingOutstanding() {
   FZ_REQUIRE(tb::OutstandingMappedWindows() == 0);
   FZ_REQUIRE(tb::OutstandingGlobalBlocks() == 0);
   FZ_REQUIRE(tb::LockedGlobalBlocks() == 0);
+  FZ_REQUIRE(tb::ContractViolations().empty());
 }
 
 void RequireTextFieldsTerminated() {

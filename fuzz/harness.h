@@ -25,7 +25,8 @@ namespace fz {
 // tb::Reset plus zeroed MachineBios, ImageBios, g_isNt and g_initialized.
 void StartWith(const tb::Machine& machine);
 
-// No mapped window, global block or lock left behind.
+// No mapped window, global block or lock left behind, and no Windows
+// contract broken on the way.
 void RequireNothingOutstanding();
 // Every text field of MachineBios and ImageBios holds a NUL inside its size
 // (ImageBios.buildText is a plain 16-byte array and is not checked).

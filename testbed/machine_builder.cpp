@@ -12,6 +12,14 @@ MachineBuilder& MachineBuilder::Win9x() {
   machine_.platform = Platform::Win9x;
   return *this;
 }
+MachineBuilder& MachineBuilder::ReportedPlatform(Platform reported) {
+  machine_.reportedPlatform = reported;
+  return *this;
+}
+MachineBuilder& MachineBuilder::VersionCallFails(bool fails) {
+  machine_.versionCallFails = fails;
+  return *this;
+}
 MachineBuilder& MachineBuilder::CurrentDirectory(const std::string& directory) {
   machine_.currentDirectory = directory;
   return *this;

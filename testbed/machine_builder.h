@@ -15,6 +15,8 @@ class MachineBuilder {
  public:
   MachineBuilder& Nt();
   MachineBuilder& Win9x();
+  MachineBuilder& ReportedPlatform(Platform reported);  // what GetVersionExA says
+  MachineBuilder& VersionCallFails(bool fails = true);
   MachineBuilder& CurrentDirectory(const std::string& directory);
   MachineBuilder& GlobalSizeGranularity(uint32_t bytes);
 

@@ -328,9 +328,13 @@ class ProfileReader {
                               std::to_string(kProfileFormatVersion));
       }
     }
-    AllowOnly(doc, "", {"version", "platform", "currentDirectory", "globalSizeGranularity", "service", "driver",
-                        "memory", "pci", "token", "systemDevices", "systemDevicesUnavailable"});
-    if (const json* v = Find(doc, "platform")) ReadPlatform(*v);
+    AllowOnly(doc, "", {"version", "platform", "reportedPlatform", "versionCallFails", "currentDirectory",
+                        "globalSizeGranularity", "service", "driver", "memory", "pci", "token", "systemDevices",
+                        "systemDevicesUnavailable"});
+    if (const json* v = Find(doc, "platform")) PlatformOf(*v, "platform") == Platform::Nt ? b_.Nt() : b_.Win9x();
+    if (const json* v = Find(doc, "reportedPlatform"))
+      b_.ReportedPlatform(PlatformOf(*v, "reportedPlatform"));
+    if (const json* v = Find(doc, "versionCallFails")) b_.VersionCallFails(Bool(*v, "versionCallFails"));
     if (const json* v = Find(doc, "currentDirectory")) b_.CurrentDirectory(CText(*v, "currentDirectory"));
     if (const json* v = Find(doc, "globalSizeGranularity")) GlobalSizeGranularity(*v);
     if (const json* v = Find(doc, "service")) Service(*v);
@@ -345,15 +349,11 @@ class ProfileReader {
   }
 
  private:
-  void ReadPlatform(const json& v) {
-    const std::string& name = String(v, "platform");
-    if (name == "nt") {
-      b_.Nt();
-    } else if (name == "9x") {
-      b_.Win9x();
-    } else {
-      Refuse("platform", Quoted(name) + " is not a platform (\"nt\" or \"9x\")");
-    }
+  static Platform PlatformOf(const json& v, const std::string& path) {
+    const std::string& name = String(v, path);
+    if (name == "nt") return Platform::Nt;
+    if (name == "9x") return Platform::Win9x;
+    Refuse(path, Quoted(name) + " is not a platform (\"nt\" or \"9x\")");
   }
 
   void GlobalSizeGranularity(const json& v) {

@@ -89,6 +89,10 @@ struct SystemDevice {
 
 struct Machine {
   Platform platform = Platform::Nt;
+  // What GetVersionExA reports, apart from the family the machine is: an NT
+  // system in a 9x compatibility mode reports 9x. Empty: the same family.
+  std::optional<Platform> reportedPlatform;
+  bool versionCallFails = false;
   std::string currentDirectory = "C:\\";
   // GlobalAlloc rounds each block up to a multiple of this many bytes (a
   // power of two, at most 64 KiB), zero-filled, and GlobalSize reports the
@@ -162,6 +166,13 @@ size_t LockedGlobalBlocks();
 size_t OutstandingTokenHandles();
 size_t OutstandingSids();
 size_t OutstandingDeviceSets();
+
+// Calls that break a Windows contract, each recorded when made (and written
+// to stderr): a released block, handle or SID released or used again, a lock
+// count taken below zero, DeviceIoControl without a byte-count pointer, and
+// on an NT machine a port instruction or a direct read of low memory, which
+// fault there.
+const std::vector<std::string>& ContractViolations();
 
 // Fault injection, counted from now: the nth later call fails (1 = the next).
 void FailGlobalAllocAt(int nth);

@@ -19,6 +19,8 @@ using Bytes = std::vector<uint8_t>;
 Machine Sentinel() {
   return MachineBuilder()
       .Win9x()
+      .ReportedPlatform(Platform::Nt)
+      .VersionCallFails()
       .CurrentDirectory("Z:\\kept")
       .GlobalSizeGranularity(64)
       .OpenError(103)
@@ -44,6 +46,8 @@ Machine Sentinel() {
 
 void ExpectSameMachine(const Machine& got, const Machine& want) {
   EXPECT_EQ(got.platform, want.platform);
+  EXPECT_EQ(got.reportedPlatform, want.reportedPlatform);
+  EXPECT_EQ(got.versionCallFails, want.versionCallFails);
   EXPECT_EQ(got.currentDirectory, want.currentDirectory);
   EXPECT_EQ(got.globalSizeGranularity, want.globalSizeGranularity);
   EXPECT_EQ(got.openError, want.openError);
@@ -137,6 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"ArrayAsObject", R"({"memory": {"address": 0}})", "memory", "must be an array"},
         Refused{"NullWhereNoDefault", R"({"service": {"openError": null}})", "service.openError", "must be a number"},
         Refused{"PlatformUnknown", R"({"platform": "NT"})", "platform", "not a platform"},
+        Refused{"ReportedPlatformUnknown", R"({"reportedPlatform": "me"})", "reportedPlatform", "not a platform"},
         Refused{"FailMapAtElement", R"({"driver": {"failMapAt": ["0xF0000", true]}})", "driver.failMapAt[1]",
                 "must be a number"},
         // Numbers.
@@ -243,7 +248,9 @@ TEST(Profile, FullProfileSetsEveryField) {
   std::string error;
   ASSERT_TRUE(LoadProfile(kProfiles + "/full.json", m, error)) << error;
 
-  EXPECT_EQ(m.platform, Platform::Win9x);
+  EXPECT_EQ(m.platform, Platform::Nt);
+  EXPECT_EQ(m.reportedPlatform, Platform::Win9x);
+  EXPECT_TRUE(m.versionCallFails);
   EXPECT_EQ(m.currentDirectory, "D:\\tools");
   EXPECT_EQ(m.globalSizeGranularity, 4096u);
 

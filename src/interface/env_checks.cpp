@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "common/byte_view.h"
+#include "hwaccess/platform_family.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ constexpr DWORD kHardwareIdBufferSize = 512;
 constexpr char kAmplifierFound[] = "[Tolvar] Amplifier Found !!";
 
 #ifdef _WIN32
-static_assert(sizeof(OSVERSIONINFOA) == 148);
 static_assert(sizeof(SP_DEVINFO_DATA) == 28);
 #endif
 
@@ -97,11 +97,8 @@ bool Holds(orr::ByteView id, const char* text) {
 extern "C" {
 
 int32_t ORRIVANE_CALL Orrivane_IsAdministrator(void) {
-  OSVERSIONINFOA version;
-  std::memset(&version, 0, sizeof version);
-  version.dwOSVersionInfoSize = sizeof version;
-  GetVersionExA(&version);
-  if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return 1;
+  // On the 9x family every user may do administrative work.
+  if (!orr::RunningOnNtFamily()) return 1;
 
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), kTokenReadAccess, &token)) return 0;
