@@ -68,6 +68,13 @@ TEST(MachineToolText, AlignsEveryAnswerAndShowsMessagesOnStandardError) {
   EXPECT_EQ(lines.back(), std::string("Orrivane_GetDMIBIOSSize") + std::string(column - 23, ' ') + "65536");
 }
 
+// The release number the DLL's version resource carries, on the tool too.
+TEST(MachineToolText, VersionIsTheRelease) {
+  ToolRun run = RunTool({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "orrivane 1.3.0.1\n");
+}
+
 TEST(MachineToolText, DemoMachineNamesItsOnboardDevices) {
   const ToolRun run = RunTool({"machine"});
   EXPECT_EQ(run.status, 0);
