@@ -2,9 +2,14 @@
 // what they answer.
 #include <CLI/CLI.hpp>
 
+#include <exception>
+#include <iostream>
+
 #include "commands.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   CLI::App app{"Which BIOS a simulated machine runs and which BIOS an image file holds"};
   app.require_subcommand(1);
   int exitStatus = 0;
@@ -18,4 +23,17 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
   return exitStatus;
+}
+
+}  // namespace
+
+// Whatever escapes a command (a profile the loader cannot take, memory) ends
+// the run with exit status 2 and the reason, never with an abort.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "orrivane: " << e.what() << "\n";
+    return 2;
+  }
 }
