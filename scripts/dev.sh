@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(cmake make g++ pkg-config python3 googletest libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev nlohmann-json3-dev liblhasa-dev lhasa g++-mingw-w64-i686 binutils-mingw-w64-i686
-          clang libclang-rt-14-dev llvm-14 lld-14 dpkg-dev)
+          clang libclang-rt-14-dev clang-tidy-14 llvm-14 lld-14 dpkg-dev)
 JOBS=$(nproc)
 
 install_packages() {

@@ -130,8 +130,9 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   return FALSE;
 }
 
-LPSTR WINAPI lstrcpyA(LPSTR dst, LPCSTR src) { return std::strcpy(dst, src); }
-LPSTR WINAPI lstrcatA(LPSTR dst, LPCSTR src) { return std::strcat(dst, src); }
+// Unbounded, as the Windows functions are: the library owns the sizes.
+LPSTR WINAPI lstrcpyA(LPSTR dst, LPCSTR src) { return std::strcpy(dst, src); }  // NOLINT(clang-analyzer-security.insecureAPI.strcpy)
+LPSTR WINAPI lstrcatA(LPSTR dst, LPCSTR src) { return std::strcat(dst, src); }  // NOLINT(clang-analyzer-security.insecureAPI.strcpy)
 int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
 
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {

@@ -168,9 +168,7 @@ CalendarDate CalendarOf(uint32_t dateCode) {
 
 std::string CalendarText(uint32_t dateCode) {
   CalendarDate d = CalendarOf(dateCode);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u", d.year, d.month, d.day);
-  return text;
+  return PaddedDecimal(d.year, 4) + "-" + PaddedDecimal(d.month, 2) + "-" + PaddedDecimal(d.day, 2);
 }
 
 bool SameModel(const std::string& a, const std::string& b) {
@@ -190,7 +188,8 @@ const char* Verdict(const MachineIdentity& machine, const ImageIdentity& image) 
                (SameModel(image.model, machine.model) || SameModel(image.model, machine.altModel));
   if (!suits) return "other board";
   CalendarDate m = CalendarOf(machine.dateCode), i = CalendarOf(image.dateCode);
-  uint64_t mk = m.year * 10000ull + m.month * 100 + m.day, ik = i.year * 10000ull + i.month * 100 + i.day;
+  auto key = [](const CalendarDate& d) { return uint64_t{d.year} * 10000 + uint64_t{d.month} * 100 + d.day; };
+  const uint64_t mk = key(m), ik = key(i);
   return ik > mk ? "newer" : ik == mk ? "same" : "older";
 }
 

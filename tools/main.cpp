@@ -2,10 +2,15 @@
 // what they answer.
 #include <CLI/CLI.hpp>
 
+#include <exception>
+#include <iostream>
+
 #include "commands.h"
 #include "orrivane_version.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   CLI::App app{"Which BIOS a simulated machine runs and which BIOS an image file holds"};
   app.set_version_flag("--version", "orrivane " ORRIVANE_VERSION_DOTTED);
   app.require_subcommand(1);
@@ -20,4 +25,17 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
   return exitStatus;
+}
+
+}  // namespace
+
+// Whatever escapes a command (a profile the loader cannot take, memory) ends
+// the run with exit status 2 and the reason, never with an abort.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "orrivane: " << e.what() << "\n";
+    return 2;
+  }
 }

@@ -52,7 +52,7 @@ uint32_t ProbeDevice(uint32_t driver, uint8_t bus, uint8_t device) {
     uint32_t classRegister = ReadPciConfigDword(driver, bus, device, function, kRegisterClass);
     if (classRegister == kNoFunction) continue;
     const uint16_t classWord = static_cast<uint16_t>(classRegister >> 16);
-    const uint8_t baseClass = classWord >> 8, subclass = classWord & 0xFF;
+    const auto baseClass = static_cast<uint8_t>(classWord >> 8), subclass = static_cast<uint8_t>(classWord & 0xFF);
     if (baseClass == 0x04) {
       uint32_t ids = ReadPciConfigDword(driver, bus, device, function, kRegisterIds);
       if (!IsChipsetVendor(ids & 0xFFFF)) return kOtherMultimedia;

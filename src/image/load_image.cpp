@@ -8,6 +8,10 @@
 namespace orr {
 namespace {
 
+// The stream was only read: a failing close loses nothing, so its result
+// carries no news.
+void CloseReadStream(FILE* file) { (void)std::fclose(file); }
+
 // The image size from the stream's end position; false when the stream
 // cannot be positioned or the file is too large for a 32-bit image.
 bool MeasureStream(FILE* file, uint32_t& size) {
@@ -52,28 +56,28 @@ uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
   if (!file) return kImageCannotOpen;
   uint32_t size = 0;
   if (!MeasureStream(file, size)) {
-    std::fclose(file);
+    CloseReadStream(file);
     return kImageCannotOpen;
   }
   if (size == 0) {
-    std::fclose(file);
+    CloseReadStream(file);
     return kImageEmpty;
   }
   slot.block = GlobalAlloc(GHND, size);
   if (!slot.block) {
-    std::fclose(file);
+    CloseReadStream(file);
     return kImageNoMemory;
   }
   slot.size = size;
   void* bytes = GlobalLock(slot.block);
   if (!bytes) {
     ReleaseImage(slot);
-    std::fclose(file);
+    CloseReadStream(file);
     return kImageCannotLock;
   }
   bool whole = ReadInChunks(file, static_cast<uint8_t*>(bytes), size);
   GlobalUnlock(slot.block);
-  std::fclose(file);
+  CloseReadStream(file);
   // A zero-filled remainder would pass for image bytes: a file that cannot
   // be read whole is reported like one that cannot be read at all.
   if (!whole) {

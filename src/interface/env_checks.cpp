@@ -38,7 +38,7 @@ bool SidInsideList(const uint8_t* list, DWORD size, PSID sid) {
   if (size < kSidHeaderSize || at < start || at - start > size - kSidHeaderSize) return false;
   const uintptr_t rest = size - (at - start);
   const uint8_t subAuthorities = static_cast<const uint8_t*>(sid)[1];
-  return kSidHeaderSize + 4u * subAuthorities <= rest;
+  return kSidHeaderSize + uintptr_t{4} * subAuthorities <= rest;
 }
 
 // Membership alone counts: the attributes (enabled, deny-only) are not read.

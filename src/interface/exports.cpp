@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "common/byte_view.h"
 #include "common/text.h"
 #include "detect/detect_machine.h"
 #include "image/load_image.h"
@@ -21,8 +22,9 @@ static_assert(ORRIVANE_OK == orr::kImageOk && ORRIVANE_ERR_OPEN == orr::kImageCa
 
 namespace {
 
-bool PluginPresent(const uint8_t* block) {
-  return (block[1] | block[2] << 8 | block[3] << 16 | static_cast<uint32_t>(block[4]) << 24) != 0;
+// Only the 32-bit value at bytes 1 to 4 of a plug-in block says anything.
+bool PluginPresent(const uint8_t (&block)[orr::kPluginBlockSize]) {
+  return orr::ByteView(block, orr::kPluginBlockSize).U32(1) != 0;
 }
 
 uint32_t PluginsPresent() { return PluginPresent(MachineBios.pluginBlockA) && PluginPresent(MachineBios.pluginBlockB); }

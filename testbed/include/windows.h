@@ -147,7 +147,7 @@ int WINAPI lstrlenA(LPCSTR text);
 
 // user32
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT style);
-int wsprintfA(LPSTR out, LPCSTR format, ...);
+int wsprintfA(LPSTR out, LPCSTR format, ...) __attribute__((format(printf, 2, 3)));
 
 // advapi32
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
