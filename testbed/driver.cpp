@@ -205,6 +205,13 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWO
     SetLastError(error);
     return FALSE;
   }
+  // Serve answers no more than the output holds, so a null output (size 0)
+  // never receives bytes.
+  if (length > outSize || (length && !out)) {
+    tb::Violation("the driver answered more than the output holds");
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
   if (length) std::memcpy(out, answer, length);
   if (returned) *returned = length;
   return TRUE;
