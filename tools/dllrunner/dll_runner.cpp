@@ -145,7 +145,8 @@ uint32_t DllRunner::ExportByOrdinal(uint16_t ordinal) const {
 bool DllRunner::MapImage(const LoadOptions& options, std::string& error) {
   GuestMemory& memory = Memory();
   const uint32_t size = image_.ImageSize();
-  const bool preferred = !options.relocate && image_.ImageBase() >= kArenaEnd && memory.IsFree(image_.ImageBase(), size);
+  const bool preferred =
+      !options.relocate && image_.ImageBase() >= kArenaEnd && memory.IsFree(image_.ImageBase(), size);
   std::string why;
   if (preferred) {
     base_ = image_.ImageBase();
@@ -236,7 +237,8 @@ void DllRunner::Notify(uint32_t reason) {
   for (uint32_t callback : tlsCallbacks_)
     CallExport(callback, {base_, reason, 0}, std::string("TLS callback (") + what + ")");
   if (image_.EntryPointRva() == 0) return;
-  const uint32_t ok = CallExport(base_ + image_.EntryPointRva(), {base_, reason, 0}, std::string("DllMain (") + what + ")");
+  const uint32_t ok =
+      CallExport(base_ + image_.EntryPointRva(), {base_, reason, 0}, std::string("DllMain (") + what + ")");
   if (reason == kDllProcessAttach && ok == 0) throw Fault("DllMain refused the process attach (returned FALSE)");
 }
 

@@ -58,7 +58,8 @@ const char* AccessName(uc_mem_type type) {
 }  // namespace
 
 Emulator::Emulator() {
-  if (uc_err e = uc_open(UC_ARCH_X86, UC_MODE_32, &uc_)) throw Fault(std::string("cannot start the emulator: ") + uc_strerror(e));
+  if (uc_err e = uc_open(UC_ARCH_X86, UC_MODE_32, &uc_))
+    throw Fault(std::string("cannot start the emulator: ") + uc_strerror(e));
   memory_ = std::make_unique<GuestMemory>(uc_);
   std::string error;
   auto place = [&](uint32_t size, uint32_t prot, const char* name) {
@@ -240,7 +241,8 @@ uint32_t Emulator::Call(uint32_t address, const std::vector<uint32_t>& args, Con
   for (const auto& k : kept) {
     uint32_t value = 0;
     uc_reg_read(uc_, k.reg, &value);
-    if (value != k.expect) return fail(std::string("did not preserve ") + k.name + ": " + Hex(k.expect) + " became " + Hex(value));
+    if (value != k.expect)
+      return fail(std::string("did not preserve ") + k.name + ": " + Hex(k.expect) + " became " + Hex(value));
   }
   return eax;
 }

@@ -200,13 +200,15 @@ void calloc_(ImportCall& c) {
 
 void free_(ImportCall& c) {
   const uint32_t at = c.Arg(0);
-  if (at && !c.Runner().Heap().Free(at)) c.Fail("frees " + c.Runner().Cpu().Describe(at) + ", which malloc never returned");
+  if (at && !c.Runner().Heap().Free(at))
+    c.Fail("frees " + c.Runner().Cpu().Describe(at) + ", which malloc never returned");
 }
 
 void realloc_(ImportCall& c) {
   const uint32_t old = c.Arg(0), size = c.Arg(1);
   GuestHeap& heap = c.Runner().Heap();
-  if (old && !heap.SizeOf(old)) c.Fail("reallocates " + c.Runner().Cpu().Describe(old) + ", which malloc never returned");
+  if (old && !heap.SizeOf(old))
+    c.Fail("reallocates " + c.Runner().Cpu().Describe(old) + ", which malloc never returned");
   if (old && size == 0) {
     heap.Free(old);
     return c.Return(0);
@@ -236,7 +238,8 @@ CrtFile FileOf(ImportCall& c, uint32_t file) {
       (file - streams) % kFileRecordSize == 0)
     return CrtFile{nullptr, static_cast<int>((file - streams) / kFileRecordSize)};
   auto it = c.Runner().State().files.find(file);
-  if (it == c.Runner().State().files.end()) c.Fail("the FILE pointer " + c.Runner().Cpu().Describe(file) + " was never opened");
+  if (it == c.Runner().State().files.end())
+    c.Fail("the FILE pointer " + c.Runner().Cpu().Describe(file) + " was never opened");
   return it->second;
 }
 

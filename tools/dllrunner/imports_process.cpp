@@ -301,7 +301,8 @@ int ByteOf(uint16_t wide) {
 }
 
 void CheckCodePage(ImportCall& c, uint32_t cp) {
-  if (cp != kCpAcp && cp != kCp1252) c.Fail("code page " + std::to_string(cp) + " is not emulated (only 1252, the ANSI one)");
+  if (cp != kCpAcp && cp != kCp1252)
+    c.Fail("code page " + std::to_string(cp) + " is not emulated (only 1252, the ANSI one)");
 }
 
 void MultiByteToWideChar_(ImportCall& c) {

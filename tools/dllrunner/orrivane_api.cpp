@@ -104,7 +104,8 @@ uint32_t CallDllExport(const ExportSpec& spec, const std::vector<uint32_t>& args
   const uint32_t address = r.ExportByName(spec.name);
   if (!address) throw Fault(r.ModuleName() + " does not export " + spec.name);
   if (r.ExportByOrdinal(spec.ordinal) != address)
-    throw Fault(r.ModuleName() + " exports " + spec.name + " under another ordinal than " + std::to_string(spec.ordinal));
+    throw Fault(r.ModuleName() + " exports " + spec.name + " under another ordinal than " +
+                std::to_string(spec.ordinal));
   const uint32_t eax = r.CallExport(address, args, spec.name);
   g_lastEax = eax;
   if (spec.width == ResultWidth::Bits8Flag && eax > 1) {
