@@ -42,7 +42,7 @@ TEST_P(MachineTool, JsonAnswersMatchFieldByField) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MachineTool,
-                         testing::Values("demo", "extended-9x", "firmware-tag", "open-error", "bytes-9x"),
+                         testing::Values("demo", "extended-9x", "firmware-tag", "open-error", "bytes-9x", "plugins-wide"),
                          [](const testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
                            name.erase(std::remove(name.begin(), name.end(), '-'), name.end());

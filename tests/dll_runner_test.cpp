@@ -1,0 +1,280 @@
+// The DLL runner's own rules: which files it refuses, the checks of every
+// call, the stubs' calling conventions, and how the guest sees physical
+// memory, the driver's windows and the ports. Guest code is assembled here
+// from a few instructions.
+#include "dll_runner.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "caller_buffers.h"
+#include "hwaccess/contract.h"
+#include "hwaccess/service.h"
+#include "library_reset.h"
+#include "machine_builder.h"
+#include "orrivane_exports.h"
+
+namespace {
+
+using dllrun::Convention;
+using dllrun::Fault;
+using Code = std::vector<uint8_t>;
+
+const std::string kDll = std::getenv("ORRIVANE_DLL") ? std::getenv("ORRIVANE_DLL") : ORRIVANE_DLL_PATH;
+
+std::vector<uint8_t> DllBytes() {
+  std::ifstream in(kDll, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
+  uint32_t v;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+
+std::string WriteTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::string path = testing::TempDir() + "orrivane_runner_" + std::to_string(getpid()) + "_" + name;
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return path;
+}
+
+// A few x86 instructions.
+Code Imm(uint8_t opcode, uint32_t value) {
+  Code c{opcode};
+  for (int i = 0; i < 4; ++i) c.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  return c;
+}
+Code Push(uint32_t value) { return Imm(0x68, value); }
+Code MovEax(uint32_t value) { return Imm(0xB8, value); }
+Code LoadEax(uint32_t address) { return Imm(0xA1, address); }  // mov eax, [address]
+Code CallAbsolute(uint32_t address) {
+  Code c = MovEax(address);
+  c.insert(c.end(), {0xFF, 0xD0});  // call eax
+  return c;
+}
+Code operator+(Code a, const Code& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+const Code kRet{0xC3};
+const Code kDerefEax{0x8B, 0x00};  // mov eax, [eax]
+
+struct CallCheckCase {
+  const char* name;
+  Code code;
+  std::vector<uint32_t> args;
+  const char* failure;  // null: the call returns expected
+  uint32_t expected;
+};
+
+class EmulatorCall : public testing::TestWithParam<CallCheckCase> {};
+
+TEST_P(EmulatorCall, ChecksWhatACallerRelies) {
+  const CallCheckCase& c = GetParam();
+  dllrun::Emulator cpu;
+  const uint32_t at = cpu.AddCode(c.code);
+  if (!c.failure) {
+    EXPECT_EQ(cpu.Call(at, c.args, Convention::Stdcall, c.name, 1000), c.expected);
+    return;
+  }
+  try {
+    cpu.Call(at, c.args, Convention::Stdcall, c.name, 1000);
+    ADD_FAILURE() << "the call passed";
+  } catch (const Fault& f) {
+    EXPECT_TRUE(std::regex_search(f.what(), std::regex(c.failure))) << f.what();
+  }
+  // After a failure the emulator refuses every later call.
+  EXPECT_THROW(cpu.Call(cpu.AddCode(kRet), {}, Convention::Stdcall, "later", 1000), Fault);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EmulatorCall,
+    testing::Values(
+        // Arguments go right to left: [esp+4] is the first. 10 - 3, then ret 8.
+        CallCheckCase{
+            "ArgumentOrder", {0x8B, 0x44, 0x24, 0x04, 0x2B, 0x44, 0x24, 0x08, 0xC2, 0x08, 0x00}, {10, 3}, nullptr, 7},
+        CallCheckCase{"StdcallLeavingArguments", kRet, {1}, "ESP -4 bytes from where stdcall leaves it", 0},
+        CallCheckCase{"RemovingTooMuch", {0xC2, 0x04, 0x00}, {}, "ESP \\+4 bytes", 0},
+        CallCheckCase{"ClobberedEbx", MovEax(0) + Code{0xBB, 1, 0, 0, 0} + kRet, {}, "did not preserve EBX", 0},
+        CallCheckCase{"ClobberedEbp", Code{0x31, 0xED} + kRet, {}, "did not preserve EBP", 0},
+        CallCheckCase{"NullRead", LoadEax(0) + kRet, {}, "read of unmapped memory: 4 bytes at 0x00000000", 0},
+        CallCheckCase{"EndlessLoop", {0xEB, 0xFE}, {}, "still running after 1000 executed blocks", 0},
+        CallCheckCase{"Breakpoint", {0xCC}, {}, "processor exception 3", 0},
+        CallCheckCase{"NullWrite", MovEax(0) + Code{0xC7, 0x00, 0, 0, 0, 0} + kRet, {}, "write to unmapped", 0}),
+    [](const testing::TestParamInfo<CallCheckCase>& info) { return info.param.name; });
+
+// Loading: what is refused and why.
+
+struct RefusalCase {
+  const char* name;
+  void (*spoil)(std::vector<uint8_t>& file);
+  const char* reason;
+};
+
+class DllRefusal : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(DllRefusal, NamesWhatIsWrong) {
+  std::vector<uint8_t> file = DllBytes();
+  ASSERT_GT(file.size(), 0x1000u) << kDll << " is missing: build the win32 preset first";
+  GetParam().spoil(file);
+  dllrun::DllRunner runner;
+  std::string error;
+  EXPECT_FALSE(runner.Load(WriteTemp(GetParam().name, file), error));
+  EXPECT_NE(error.find(GetParam().reason), std::string::npos) << error;
+}
+
+void SetU16(std::vector<uint8_t>& f, size_t at, uint16_t v) { std::memcpy(f.data() + at, &v, 2); }
+size_t Pe(const std::vector<uint8_t>& f) { return U32At(f, 0x3C); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DllRefusal,
+    testing::Values(RefusalCase{"Text",
+                                [](std::vector<uint8_t>& f) {
+                                  f.assign({'h', 'e', 'l', 'l', 'o'});
+                                },
+                                "not a Windows executable"},
+                    RefusalCase{"NoPeHeader", [](std::vector<uint8_t>& f) { f[Pe(f)] = 'X'; }, "no PE signature"},
+                    RefusalCase{"X64", [](std::vector<uint8_t>& f) { SetU16(f, Pe(f) + 4, 0x8664); },
+                                "not a 32-bit x86 DLL: built for x86-64"},
+                    RefusalCase{"Pe32Plus", [](std::vector<uint8_t>& f) { SetU16(f, Pe(f) + 24, 0x020B); }, "PE32+"},
+                    RefusalCase{"Program", [](std::vector<uint8_t>& f) { f[Pe(f) + 23] &= ~0x20; }, "not a DLL"},
+                    RefusalCase{"CutShort", [](std::vector<uint8_t>& f) { f.resize(f.size() / 2); },
+                                "outside the image or the file"}),
+    [](const testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
+
+TEST(DllLoad, MissingFileAndMissingImportAreNamed) {
+  dllrun::DllRunner absent;
+  std::string error;
+  EXPECT_FALSE(absent.Load(testing::TempDir() + "no_such.dll", error));
+  EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+
+  dllrun::ImportTable table = dllrun::DefaultImports();
+  table.erase(
+      std::remove_if(table.begin(), table.end(),
+                     [](const dllrun::ImportDef& d) { return d.name && std::string(d.name) == "GetVersionExA"; }),
+      table.end());
+  dllrun::DllRunner runner;
+  dllrun::LoadOptions options;
+  options.imports = &table;
+  EXPECT_FALSE(runner.Load(kDll, error, options));
+  EXPECT_NE(error.find("no implementation of KERNEL32.dll!GetVersionExA"), std::string::npos) << error;
+}
+
+// Every export the list names, under its ordinal, and the list as the DLL's
+// export file states it (names, ordinals, argument bytes).
+TEST(DllLoad, ExportsMatchTheExportFile) {
+  dllrun::DllRunner runner;
+  std::string error;
+  ASSERT_TRUE(runner.Load(kDll, error)) << error;
+  std::ifstream def(ORRIVANE_SOURCE_DIR "/src/interface/orrivane.def");
+  const std::regex line(R"(^\s+(\w+)@(\d+) @(\d+))");
+  size_t listed = 0;
+  for (std::string text; std::getline(def, text);) {
+    std::smatch m;
+    if (!std::regex_search(text, m, line)) continue;
+    ++listed;
+    const dllrun::ExportSpec* spec = dllrun::FindExport(m[1].str().c_str());
+    ASSERT_NE(spec, nullptr) << m[1];
+    EXPECT_EQ(spec->ordinal, std::stoul(m[3])) << m[1];
+    EXPECT_EQ(4 * spec->argc, std::stoul(m[2])) << m[1];
+    EXPECT_NE(runner.ExportByName(spec->name), 0u) << m[1];
+    EXPECT_EQ(runner.ExportByName(spec->name), runner.ExportByOrdinal(spec->ordinal)) << m[1];
+  }
+  EXPECT_EQ(listed, dllrun::OrrivaneExports().size());
+}
+
+// Guest code run inside a loaded DLL's process, so it can reach the stubs.
+class InsideDll : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(runner_.Load(kDll, error)) << error;
+  }
+  uint32_t Run(const Code& code) { return runner_.CallExport(runner_.Cpu().AddCode(code), {}, "guest code"); }
+  uint32_t Stub(const char* dll, const char* name) {
+    std::string missing;
+    const uint32_t at = runner_.ResolveByName(dll, name, missing);
+    EXPECT_NE(at, 0u) << missing;
+    return at;
+  }
+  uint32_t Scratch(uint32_t size) { return runner_.Heap().Allocate(size); }
+  dllrun::DllRunner runner_;
+};
+
+// strlen is cdecl (the caller removes its argument), TlsGetValue stdcall:
+// the call's ESP check fails if a stub removed the wrong amount.
+TEST_F(InsideDll, StubsRemoveArgumentsAsTheirConventionSays) {
+  const uint32_t text = Scratch(16);
+  runner_.Memory().Write(text, "seven!!", 8);
+  const Code code = Push(text) + CallAbsolute(Stub("msvcrt.dll", "strlen")) + Code{0x83, 0xC4, 0x04} +  // add esp, 4
+                    Code{0x50} + Push(0) + CallAbsolute(Stub("KERNEL32.dll", "TlsGetValue")) +          // push eax
+                    Code{0x58} + kRet;                                                                  // pop eax
+  EXPECT_EQ(Run(code), 7u);
+}
+
+// wsprintfA's arguments come from the guest's stack in the sizes its
+// conversions name; the testbed prints them.
+TEST_F(InsideDll, WsprintfTakesItsArgumentsFromTheStack) {
+  const uint32_t out = Scratch(64), format = Scratch(32), text = Scratch(8);
+  runner_.Memory().Write(format, "%s=%u|%5d|%-3c|%x|%%", 21);
+  runner_.Memory().Write(text, "ab", 3);
+  const Code code = Push(0xBEEF) + Push('z') + Push(static_cast<uint32_t>(-7)) + Push(42) + Push(text) + Push(format) +
+                    Push(out) + CallAbsolute(Stub("USER32.dll", "wsprintfA")) + Code{0x83, 0xC4, 0x1C} +
+                    kRet;  // add esp, 28
+  EXPECT_EQ(Run(code), 22u);
+  char printed[64] = {};
+  runner_.Memory().Read(out, printed, 23);
+  EXPECT_STREQ(printed, "ab=42|   -7|z  |beef|%");
+}
+
+// The first megabyte as the machine holds it (page 0 excepted), and PCI
+// configuration mechanism 1 through the port instructions.
+TEST_F(InsideDll, LowMemoryAndPortsAreTheMachines) {
+  tb::StartLibraryOn(tb::MachineBuilder().Win9x().FSegmentText(0x10, "ABCD").Pci(0, 3, 0, 0x8086, 0x1234, 0x020000));
+  EXPECT_EQ(Run(LoadEax(0xF0010) + kRet), 0x44434241u);
+  const Code pci = Code{0x66, 0xBA, 0xF8, 0x0C} + MovEax(0x80001800) + Code{0xEF} +  // out 0xCF8, eax
+                   Code{0x66, 0xBA, 0xFC, 0x0C, 0xED} + kRet;                        // in eax, 0xCFC
+  EXPECT_EQ(Run(pci), 0x12348086u);
+  ASSERT_EQ(tb::PortAccesses().size(), 2u);
+  EXPECT_TRUE(tb::PortAccesses()[0].write);
+  EXPECT_EQ(tb::PortAccesses()[1].value, 0x12348086u);
+}
+
+// A driver window appears at the address the driver hands out and is gone
+// once released: a read after the release faults.
+TEST_F(InsideDll, DriverWindowLastsUntilReleased) {
+  tb::StartLibraryOn(tb::MachineBuilder().Nt().BiosType(2).Text(0x00200000, "WINDOW"));
+  orr::DriverBlock driver{};
+  std::strcpy(driver.name, orr::kDriverName);
+  uint32_t serviceError = 0;
+  ASSERT_TRUE(BiosServiceCall(orr::kRequestOpenDriver, &driver, sizeof driver, 0, 0, &serviceError));
+  const uint32_t io = Scratch(16);  // input (address, length), output, returned count
+  const uint32_t request[2] = {0x00200000, 0x100};
+  runner_.Memory().Write(io, request, sizeof request);
+  auto ioctl = [&](uint32_t code, uint32_t in, uint32_t inSize, uint32_t out, uint32_t outSize) {
+    return Push(0) + Push(io + 12) + Push(outSize) + Push(out) + Push(inSize) + Push(in) + Push(code) +
+           Push(driver.handle) + CallAbsolute(Stub("KERNEL32.dll", "DeviceIoControl"));
+  };
+  EXPECT_EQ(Run(ioctl(orr::kIoctlMapPhysical, io, 8, io + 8, 4) + LoadEax(io + 8) + kDerefEax + kRet), 0x444E4957u);
+  uint32_t window = 0;
+  runner_.Memory().Read(io + 8, &window, 4);
+  ASSERT_NE(window, 0u);
+  EXPECT_EQ(Run(LoadEax(window + 2) + kRet), 0x574F444Eu);  // still there in a later call
+  try {
+    Run(ioctl(orr::kIoctlUnmapPhysical, io + 8, 4, 0, 0) + LoadEax(window) + kRet);
+    ADD_FAILURE() << "the released window was still readable";
+  } catch (const Fault& f) {
+    EXPECT_NE(std::string(f.what()).find("read of unmapped memory"), std::string::npos) << f.what();
+  }
+}
+
+}  // namespace
