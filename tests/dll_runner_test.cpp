@@ -182,12 +182,12 @@ TEST(DllLoad, ExportsMatchTheExportFile) {
     std::smatch m;
     if (!std::regex_search(text, m, line)) continue;
     ++listed;
-    const dllrun::ExportSpec* spec = dllrun::FindExport(m[1].str().c_str());
-    ASSERT_NE(spec, nullptr) << m[1];
-    EXPECT_EQ(spec->ordinal, std::stoul(m[3])) << m[1];
-    EXPECT_EQ(4 * spec->argc, std::stoul(m[2])) << m[1];
-    EXPECT_NE(runner.ExportByName(spec->name), 0u) << m[1];
-    EXPECT_EQ(runner.ExportByName(spec->name), runner.ExportByOrdinal(spec->ordinal)) << m[1];
+    const dllrun::ExportEntry* entry = dllrun::FindExport(m[1].str().c_str());
+    ASSERT_NE(entry, nullptr) << m[1];
+    EXPECT_EQ(entry->ordinal, std::stoul(m[3])) << m[1];
+    EXPECT_EQ(4 * entry->argc, std::stoul(m[2])) << m[1];
+    EXPECT_NE(runner.ExportByName(entry->name), 0u) << m[1];
+    EXPECT_EQ(runner.ExportByName(entry->name), runner.ExportByOrdinal(entry->ordinal)) << m[1];
   }
   EXPECT_EQ(listed, dllrun::OrrivaneExports().size());
 }
@@ -207,8 +207,125 @@ class InsideDll : public testing::Test {
     return at;
   }
   uint32_t Scratch(uint32_t size) { return runner_.Heap().Allocate(size); }
+  uint32_t Put(const std::string& bytes) {
+    const uint32_t at = Scratch(static_cast<uint32_t>(bytes.size()) + 1);
+    runner_.Memory().Write(at, bytes.c_str(), static_cast<uint32_t>(bytes.size()) + 1);
+    return at;
+  }
+  std::string Get(uint32_t at, uint32_t size) {
+    std::string bytes(size, '\0');
+    runner_.Memory().Read(at, bytes.data(), size);
+    return bytes;
+  }
+  // A stub called from guest code: stdcall ones remove their arguments, the
+  // caller removes a cdecl one's.
+  uint32_t CallStub(const char* dll, const char* name, std::vector<uint32_t> args, bool cdecl = false) {
+    Code code;
+    for (auto it = args.rbegin(); it != args.rend(); ++it) code = code + Push(*it);
+    code = code + CallAbsolute(Stub(dll, name));
+    if (cdecl) code = code + Code{0x83, 0xC4, static_cast<uint8_t>(4 * args.size())};  // add esp, n
+    return Run(code + kRet);
+  }
+  uint32_t Crt(const char* name, std::vector<uint32_t> args) { return CallStub("msvcrt.dll", name, args, true); }
+  uint32_t Kernel(const char* name, std::vector<uint32_t> args) { return CallStub("KERNEL32.dll", name, args); }
   dllrun::DllRunner runner_;
 };
+
+// The runtime's string functions, on guest memory, as msvcrt answers.
+TEST_F(InsideDll, RuntimeStringFunctions) {
+  const uint32_t hello = Put("hello");
+  EXPECT_EQ(Crt("strchr", {hello, 'l'}), hello + 2);
+  EXPECT_EQ(Crt("strchr", {hello, 0}), hello + 5);
+  EXPECT_EQ(Crt("strchr", {hello, 'z'}), 0u);
+  EXPECT_EQ(Crt("strcmp", {Put("abc"), Put("abd")}), static_cast<uint32_t>(-1));
+  EXPECT_EQ(Crt("strncmp", {Put("abcx"), Put("abcy"), 3}), 0u);
+  EXPECT_EQ(Crt("atoi", {Put("  -42x")}), static_cast<uint32_t>(-42));
+  EXPECT_EQ(Crt("atoi", {Put("99999999999")}), 0x7FFFFFFFu);  // saturates as a 32-bit strtol does
+  EXPECT_EQ(Crt("wcslen", {Put(std::string("a\0b\0\0", 5))}), 2u);
+  EXPECT_EQ(Crt("memset", {hello, 'A', 3}), hello);
+  EXPECT_EQ(Get(hello, 6), std::string("AAAlo\0", 6));
+  EXPECT_EQ(Get(Crt("strerror", {2}), 26), std::string("No such file or directory\0", 26));
+  EXPECT_EQ(Get(Crt("setlocale", {0, 0}), 2), std::string("C\0", 2));
+  EXPECT_EQ(Crt("setlocale", {0, Put("de_DE")}), 0u);  // only the C locale
+  const uint32_t block = Crt("malloc", {4});
+  runner_.Memory().Write(block, "abc", 4);
+  const uint32_t grown = Crt("realloc", {block, 64});
+  EXPECT_EQ(Get(grown, 4), std::string("abc\0", 4));
+  EXPECT_THROW(Crt("free", {block}), Fault);  // realloc freed it
+}
+
+// Code page 1252: 0x80 is the euro sign; what it cannot hold becomes '?'.
+TEST_F(InsideDll, CodePageConversions) {
+  const uint32_t wide = Scratch(16), narrow = Scratch(8), used = Scratch(4);
+  EXPECT_EQ(Kernel("MultiByteToWideChar", {0, 0, Put("a\x80"), 0xFFFFFFFF, wide, 8}), 3u);
+  EXPECT_EQ(Get(wide, 6), std::string("a\0\xAC\x20\0\0", 6));
+  runner_.Memory().Write(wide + 4, "\x3A\x26", 2);  // U+263A
+  EXPECT_EQ(Kernel("WideCharToMultiByte", {0, 0, wide, 3, narrow, 8, 0, used}), 3u);
+  EXPECT_EQ(Get(narrow, 3), "a\x80?");
+  EXPECT_EQ(Get(used, 1), "\x01");
+  EXPECT_EQ(Kernel("IsDBCSLeadByteEx", {0, 0x81}), 0u);
+  EXPECT_THROW(Kernel("MultiByteToWideChar", {65001, 0, Put("a"), 0xFFFFFFFF, wide, 8}), Fault);
+}
+
+// One thread: TLS slots and the last error live in the thread block; a
+// semaphore wait that only another thread could end stops the run.
+TEST_F(InsideDll, ThreadStateAndSemaphores) {
+  Kernel("SetLastError", {5});
+  EXPECT_EQ(Kernel("GetLastError", {}), 5u);
+  const uint32_t slot = Kernel("TlsAlloc", {});
+  ASSERT_LT(slot, 64u);
+  EXPECT_EQ(Kernel("TlsSetValue", {slot, 0x1234}), 1u);
+  EXPECT_EQ(Get(runner_.Cpu().Teb() + 0xE10 + 4 * slot, 4), std::string("\x34\x12\0\0", 4));
+  EXPECT_EQ(Kernel("TlsFree", {slot}), 1u);
+  EXPECT_EQ(Kernel("TlsFree", {slot}), 0u);
+  const uint32_t semaphore = Kernel("CreateSemaphoreW", {0, 1, 1, 0});
+  EXPECT_EQ(Kernel("WaitForSingleObject", {semaphore, 0xFFFFFFFF}), 0u);
+  EXPECT_EQ(Kernel("WaitForSingleObject", {semaphore, 0}), 0x102u);  // WAIT_TIMEOUT
+  EXPECT_EQ(Kernel("ReleaseSemaphore", {semaphore, 2, 0}), 0u);       // past its maximum
+  EXPECT_EQ(Kernel("ReleaseSemaphore", {semaphore, 1, 0}), 1u);
+  EXPECT_EQ(Kernel("CloseHandle", {semaphore}), 1u);
+  const uint32_t empty = Kernel("CreateSemaphoreW", {0, 0, 1, 0});
+  EXPECT_THROW(Kernel("WaitForSingleObject", {empty, 0xFFFFFFFF}), Fault);
+}
+
+// The image's pages as VirtualQuery reports them, a protection change, and
+// the modules the process has.
+TEST_F(InsideDll, MemoryAndModuleQueries) {
+  const uint32_t info = Scratch(28), old = Scratch(4), base = runner_.Base();
+  EXPECT_EQ(Kernel("VirtualQuery", {base + 0x10, info, 28}), 28u);
+  uint32_t fields[7];
+  runner_.Memory().Read(info, fields, sizeof fields);
+  EXPECT_EQ(fields[0], base);            // the page
+  EXPECT_EQ(fields[1], base);            // the image
+  EXPECT_EQ(fields[4], 0x1000u);         // MEM_COMMIT
+  EXPECT_EQ(fields[5], 0x02u);           // PAGE_READONLY: the headers
+  EXPECT_EQ(fields[6], 0x1000000u);      // MEM_IMAGE
+  const uint32_t text = base + runner_.Image().Sections()[0].rva;
+  EXPECT_EQ(Kernel("VirtualProtect", {text, 16, 0x04, old}), 1u);
+  EXPECT_EQ(Get(old, 1), "\x20");        // PAGE_EXECUTE_READ before
+  EXPECT_EQ(runner_.Memory().ProtectionAt(text), dllrun::kRead | dllrun::kWrite);
+  const uint32_t kernel = Kernel("GetModuleHandleA", {Put("kernel32")});
+  EXPECT_NE(kernel, 0u);
+  EXPECT_EQ(Kernel("GetProcAddress", {kernel, Put("GetVersionExA")}), Stub("KERNEL32.dll", "GetVersionExA"));
+  EXPECT_EQ(Kernel("GetModuleHandleA", {Put("libgcc_s_dw2-1.dll")}), 0u);  // not loaded
+  EXPECT_EQ(Kernel("LoadLibraryA", {Put("other.dll")}), 0u);
+  EXPECT_EQ(Kernel("GetModuleHandleA", {Put("ORRIVANE.DLL")}), base);
+  EXPECT_THROW(Kernel("GetProcAddress", {kernel, Put("CreateFileA")}), Fault);
+}
+
+TEST_F(InsideDll, RuntimeFailuresStopTheRun) {
+  try {
+    Crt("_amsg_exit", {31});
+    ADD_FAILURE() << "_amsg_exit returned";
+  } catch (const Fault& f) {
+    EXPECT_NE(std::string(f.what()).find("R6031"), std::string::npos) << f.what();
+  }
+  EXPECT_THROW(Run(kRet), Fault);  // the run is over
+}
+
+TEST_F(InsideDll, SystemDllTheRunnerLacksStopsTheRun) {
+  EXPECT_THROW(Kernel("GetModuleHandleA", {Put("ntdll.dll")}), Fault);
+}
 
 // strlen is cdecl (the caller removes its argument), TlsGetValue stdcall:
 // the call's ESP check fails if a stub removed the wrong amount.

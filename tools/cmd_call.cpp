@@ -39,8 +39,8 @@ int RunCall(const CallOptions& o, dllrun::DllRunner& runner) {
     std::cerr << "orrivane call: runs an export of a DLL: give --dll PATH before the subcommand\n";
     return 2;
   }
-  const dllrun::ExportSpec* spec = dllrun::FindExport(o.name.c_str());
-  if (!spec) {
+  const dllrun::ExportEntry* entry = dllrun::FindExport(o.name.c_str());
+  if (!entry) {
     std::cerr << "orrivane call: " << o.name << " is not an export of the library\n";
     return 2;
   }
@@ -69,10 +69,10 @@ int RunCall(const CallOptions& o, dllrun::DllRunner& runner) {
     }
   }
   if (o.trace) runner.SetTrace(stderr);
-  const uint32_t eax = buffers.Finish(dllrun::CallDllExport(*spec, args));
+  const uint32_t eax = buffers.Finish(dllrun::CallDllExport(*entry, args));
 
-  std::cout << spec->name << " returned EAX " << Hex(eax);
-  if (spec->width != dllrun::ResultWidth::Bits32) std::cout << ", 8-bit result " << (eax & 0xFF);
+  std::cout << entry->name << " returned EAX " << Hex(eax);
+  if (entry->width != dllrun::ResultWidth::Bits32) std::cout << ", 8-bit result " << (eax & 0xFF);
   std::cout << "\n";
   for (size_t i = 0; i < outputs.size(); ++i) {
     if (outputs[i].empty()) continue;

@@ -73,21 +73,21 @@ std::string RenderFormat(ImportCall& call, const std::string& f, uint32_t argsAt
       i += 2;
       continue;
     }
-    std::string spec = "%";
+    std::string hostConversion = "%";
     ++i;
-    while (i < f.size() && std::strchr("-+ #0", f[i])) spec += f[i++];
+    while (i < f.size() && std::strchr("-+ #0", f[i])) hostConversion += f[i++];
     auto number = [&](const char* what) {
       if (i < f.size() && f[i] == '*') {
         if (!crt) call.Fail(std::string("'*' ") + what + " in a wsprintf format");
-        spec += std::to_string(static_cast<int32_t>(args.Take32()));
+        hostConversion += std::to_string(static_cast<int32_t>(args.Take32()));
         ++i;
         return;
       }
-      while (i < f.size() && IsDigit(f[i])) spec += f[i++];
+      while (i < f.size() && IsDigit(f[i])) hostConversion += f[i++];
     };
     number("width");
     if (i < f.size() && f[i] == '.') {
-      spec += f[i++];
+      hostConversion += f[i++];
       number("precision");
     }
     int bits = 32;
@@ -122,8 +122,8 @@ std::string RenderFormat(ImportCall& call, const std::string& f, uint32_t argsAt
                     : bits == 16 ? static_cast<int16_t>(raw)
                     : bits == 8  ? static_cast<int8_t>(raw)
                                  : static_cast<int32_t>(raw);
-        spec += bits == 64 ? "ll" : "";
-        spec += conversion;
+        hostConversion += bits == 64 ? "ll" : "";
+        hostConversion += conversion;
         break;
       }
       case 'u':
@@ -133,14 +133,14 @@ std::string RenderFormat(ImportCall& call, const std::string& f, uint32_t argsAt
         const uint64_t raw = bits == 64 ? args.Take64() : args.Take32();
         v.kind = bits == 64 ? FormatValue::Unsigned64 : FormatValue::Unsigned;
         v.unsignedInteger = bits == 16 ? static_cast<uint16_t>(raw) : bits == 8 ? static_cast<uint8_t>(raw) : raw;
-        spec += bits == 64 ? "ll" : "";
-        spec += conversion;
+        hostConversion += bits == 64 ? "ll" : "";
+        hostConversion += conversion;
         break;
       }
       case 'p':
         v.kind = FormatValue::Unsigned;
         v.unsignedInteger = args.Take32();
-        spec = "%08X";  // the C runtime's %p: eight upper-case hex digits
+        hostConversion = "%08X";  // the C runtime's %p: eight upper-case hex digits
         break;
       case 'C':
       case 'S':
@@ -149,14 +149,14 @@ std::string RenderFormat(ImportCall& call, const std::string& f, uint32_t argsAt
         if (wide) call.Fail("wide character conversion in \"" + f + "\"");
         v.kind = FormatValue::Int;
         v.integer = static_cast<uint8_t>(args.Take32());
-        spec += 'c';
+        hostConversion += 'c';
         break;
       case 's': {
         if (wide) call.Fail("wide string conversion in \"" + f + "\"");
         const uint32_t text = args.Take32();
         v.kind = text ? FormatValue::Text : FormatValue::NullText;
         if (text) v.text = call.Text(text);
-        spec += 's';
+        hostConversion += 's';
         break;
       }
       case 'e':
@@ -171,13 +171,13 @@ std::string RenderFormat(ImportCall& call, const std::string& f, uint32_t argsAt
         const uint64_t raw = args.Take64();
         v.kind = FormatValue::Double;
         std::memcpy(&v.real, &raw, sizeof v.real);
-        spec += conversion;
+        hostConversion += conversion;
         break;
       }
       default:
         call.Fail(std::string("conversion %") + conversion + " in \"" + f + "\" is not supported by the runner");
     }
-    out += print(piece + spec, v);
+    out += print(piece + hostConversion, v);
     piece.clear();
   }
   if (!piece.empty()) out += print(piece, FormatValue());

@@ -67,24 +67,9 @@ void lstrcpyA_(ImportCall& c) {
   c.Return(dst);
 }
 
-void lstrcatA_(ImportCall& c) {
-  const uint32_t dst = c.Arg(0);
-  std::string head = c.Text(dst), tail = c.Text(c.Arg(1));
-  std::vector<char> out(head.size() + tail.size() + 1);
-  std::memcpy(out.data(), head.c_str(), head.size() + 1);
-  lstrcatA(out.data(), tail.c_str());
-  c.Write(dst, out.data(), static_cast<uint32_t>(out.size()));
-  c.Return(dst);
-}
-
 void lstrcmpiA_(ImportCall& c) {
   const std::string a = c.Text(c.Arg(0)), b = c.Text(c.Arg(1));
   c.Return(static_cast<uint32_t>(lstrcmpiA(a.c_str(), b.c_str())));
-}
-
-void lstrlenA_(ImportCall& c) {
-  std::string text;
-  c.Return(static_cast<uint32_t>(lstrlenA(TextOrNull(c, c.Arg(0), text))));
 }
 
 void MessageBoxA_(ImportCall& c) {
@@ -126,9 +111,7 @@ void AddPlatformImports(ImportTable& t) {
       Stdcall("KERNEL32.dll", "GetCurrentProcess", 0, GetCurrentProcess_),
       Stdcall("KERNEL32.dll", "CloseHandle", 1, CloseHandle_),
       Stdcall("KERNEL32.dll", "lstrcpyA", 2, lstrcpyA_),
-      Stdcall("KERNEL32.dll", "lstrcatA", 2, lstrcatA_),
       Stdcall("KERNEL32.dll", "lstrcmpiA", 2, lstrcmpiA_),
-      Stdcall("KERNEL32.dll", "lstrlenA", 1, lstrlenA_),
       Stdcall("USER32.dll", "MessageBoxA", 4, MessageBoxA_),
       Cdecl("USER32.dll", "wsprintfA", wsprintfA_),
   });

@@ -96,22 +96,22 @@ int32_t CheckACPI(const char* text) {
 
 }  // namespace
 
-uint32_t CallDllExport(const ExportSpec& spec, const std::vector<uint32_t>& args) {
-  DllRunner& r = Runner(spec.name);
-  if (args.size() != spec.argc)
-    throw Fault(std::string(spec.name) + " takes " + std::to_string(spec.argc) + " arguments, not " +
+uint32_t CallDllExport(const ExportEntry& entry, const std::vector<uint32_t>& args) {
+  DllRunner& r = Runner(entry.name);
+  if (args.size() != entry.argc)
+    throw Fault(std::string(entry.name) + " takes " + std::to_string(entry.argc) + " arguments, not " +
                 std::to_string(args.size()));
-  const uint32_t address = r.ExportByName(spec.name);
-  if (!address) throw Fault(r.ModuleName() + " does not export " + spec.name);
-  if (r.ExportByOrdinal(spec.ordinal) != address)
-    throw Fault(r.ModuleName() + " exports " + spec.name + " under another ordinal than " +
-                std::to_string(spec.ordinal));
-  const uint32_t eax = r.CallExport(address, args, spec.name);
+  const uint32_t address = r.ExportByName(entry.name);
+  if (!address) throw Fault(r.ModuleName() + " does not export " + entry.name);
+  if (r.ExportByOrdinal(entry.ordinal) != address)
+    throw Fault(r.ModuleName() + " exports " + entry.name + " under another ordinal than " +
+                std::to_string(entry.ordinal));
+  const uint32_t eax = r.CallExport(address, args, entry.name);
   g_lastEax = eax;
-  if (spec.width == ResultWidth::Bits8Flag && eax > 1) {
+  if (entry.width == ResultWidth::Bits8Flag && eax > 1) {
     char text[200];
     std::snprintf(text, sizeof text,
-                  "%s left 0x%08X in EAX: its 8-bit result must be 0 or 1 in the whole register", spec.name, eax);
+                  "%s left 0x%08X in EAX: its 8-bit result must be 0 or 1 in the whole register", entry.name, eax);
     throw Fault(text);
   }
   return eax;

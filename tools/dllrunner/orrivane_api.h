@@ -50,6 +50,6 @@ void BindDll(DllRunner* runner);
 uint32_t LastDllEax();
 // One export of the bound DLL with its 32-bit arguments, checked against
 // the export list (ordinal, argument count, the result rule); returns EAX.
-uint32_t CallDllExport(const ExportSpec& spec, const std::vector<uint32_t>& args);
+uint32_t CallDllExport(const ExportEntry& entry, const std::vector<uint32_t>& args);
 
 }  // namespace dllrun

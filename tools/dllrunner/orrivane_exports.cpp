@@ -4,9 +4,9 @@
 
 namespace dllrun {
 
-const std::vector<ExportSpec>& OrrivaneExports() {
+const std::vector<ExportEntry>& OrrivaneExports() {
   using W = ResultWidth;
-  static const std::vector<ExportSpec> exports = {
+  static const std::vector<ExportEntry> exports = {
       {"Orrivane_CheckBIOSTag", 1, 0, W::Bits32},
       {"Orrivane_CheckLogo", 2, 0, W::Bits8},
       {"Orrivane_CheckOnboardDev", 3, 0, W::Bits32},
@@ -32,8 +32,8 @@ const std::vector<ExportSpec>& OrrivaneExports() {
   return exports;
 }
 
-const ExportSpec* FindExport(const char* name) {
-  for (const ExportSpec& e : OrrivaneExports())
+const ExportEntry* FindExport(const char* name) {
+  for (const ExportEntry& e : OrrivaneExports())
     if (std::strcmp(e.name, name) == 0) return &e;
   return nullptr;
 }

@@ -14,14 +14,14 @@ enum class ResultWidth {
   Bits8Flag,   // declared 8-bit, yet 0 or 1 in the whole of EAX (Orrivane_CheckPlugins)
 };
 
-struct ExportSpec {
+struct ExportEntry {
   const char* name;
   uint16_t ordinal;
   uint32_t argc;
   ResultWidth width;
 };
 
-const std::vector<ExportSpec>& OrrivaneExports();
-const ExportSpec* FindExport(const char* name);
+const std::vector<ExportEntry>& OrrivaneExports();
+const ExportEntry* FindExport(const char* name);
 
 }  // namespace dllrun
