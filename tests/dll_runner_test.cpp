@@ -156,6 +156,9 @@ TEST(DllLoad, MissingFileAndMissingImportAreNamed) {
   std::string error;
   EXPECT_FALSE(absent.Load(testing::TempDir() + "no_such.dll", error));
   EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+  dllrun::DllRunner directory;
+  EXPECT_FALSE(directory.Load(testing::TempDir(), error));
+  EXPECT_NE(error.find("Is a directory"), std::string::npos) << error;
 
   dllrun::ImportTable table = dllrun::DefaultImports();
   table.erase(

@@ -99,7 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"MissingProfile", {"machine", "--profile", kCases + "absent.json"},
                                 "orrivane machine: " + kCases + "absent.json: cannot read the profile"},
                     RefusalCase{"ProfileRefused", {"machine", "--profile", kCases + "demo.case.json"},
-                                "demo.case.json: expect: unknown key"}),
+                                "demo.case.json: expect: unknown key"},
+                    RefusalCase{"DllNotLoadable", {"--dll", kCases + "demo.case.json", "machine"},
+                                "orrivane: cannot load the DLL: " + kCases + "demo.case.json: not a Windows executable"},
+                    RefusalCase{"DllIsADirectory", {"--dll", kCases, "machine"}, "cannot read " + kCases}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 }  // namespace

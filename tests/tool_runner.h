@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -40,7 +41,8 @@ inline ToolRun RunTool(const std::vector<std::string>& args) {
   // The same cases through ORRIVANE.DLL under the emulator (the dll_tool_tests run).
   static std::string dll = std::getenv("ORRIVANE_TOOL_DLL") ? std::getenv("ORRIVANE_TOOL_DLL") : "";
   static std::string dllOption = "--dll";
-  if (!dll.empty()) argv.insert(argv.end(), {dllOption.data(), dll.data()});
+  if (!dll.empty() && std::find(args.begin(), args.end(), dllOption) == args.end())
+    argv.insert(argv.end(), {dllOption.data(), dll.data()});
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 

@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "hwaccess/platform_io.h"
 
@@ -29,6 +27,19 @@ std::string Lower(std::string text) {
 std::string BaseName(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  uint8_t chunk[1 << 16];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  const bool whole = !std::ferror(file);
+  const int error = errno;
+  std::fclose(file);
+  errno = error;
+  return whole;
 }
 
 uint32_t SectionProtection(uint32_t characteristics) {
@@ -248,12 +259,11 @@ bool DllRunner::Load(const std::string& path, std::string& error, const LoadOpti
     return false;
   }
   moduleName_ = BaseName(path);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(path, bytes)) {
     error = "cannot read " + path + ": " + std::strerror(errno);
     return false;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::string why;
   if (!image_.Parse(bytes, why)) {
     error = path + ": " + why;
