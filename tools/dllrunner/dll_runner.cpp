@@ -305,7 +305,7 @@ void DllRunner::Unload() {
 uint32_t DllRunner::CallExport(uint32_t address, const std::vector<uint32_t>& args, const std::string& what) {
   if (!cpu_) throw Fault(what + ": no DLL is loaded");
   RefreshMachineViews(*this);
-  const uint32_t eax = cpu_->Call(address, args, Convention::Stdcall, what, budget_);
+  const uint32_t eax = cpu_->Call(address, args, Convention::Stdcall, what, kBudget);
   if (trace_) std::fprintf(trace_, "%s: EAX 0x%08X after %llu blocks\n", what.c_str(), eax,
                            static_cast<unsigned long long>(cpu_->BlocksRun()));
   SettleBlocks(*this);

@@ -30,7 +30,7 @@ class DllRunner {
   // Executed blocks (straight runs of instructions) one call may take: some
   // 800 times what Orrivane_GetBIOSFileInfo needs on a 32 MiB image (1.2
   // million), seconds of emulation, so only an endless loop reaches it.
-  static constexpr uint64_t kDefaultBudget = 1ull << 30;
+  static constexpr uint64_t kBudget = 1ull << 30;
 
   DllRunner();
   ~DllRunner();  // process detach when still loaded; a failure there is only reported
@@ -54,7 +54,6 @@ class DllRunner {
   // would check it (Emulator::Call); the outside world is brought in line
   // around the call. Returns EAX; throws Fault.
   uint32_t CallExport(uint32_t address, const std::vector<uint32_t>& args, const std::string& what);
-  void SetBudget(uint64_t blocks) { budget_ = blocks; }
   // Every stub call is written here, one line each, when set.
   void SetTrace(std::FILE* out) { trace_ = out; }
 
@@ -89,7 +88,6 @@ class DllRunner {
   std::string moduleName_;
   uint32_t base_ = 0;
   std::vector<uint32_t> tlsCallbacks_;
-  uint64_t budget_ = kDefaultBudget;
   std::FILE* trace_ = nullptr;
   bool loaded_ = false;
 };

@@ -79,13 +79,10 @@ class Emulator {
   uint32_t Call(uint32_t address, const std::vector<uint32_t>& args, Convention convention,
                 const std::string& what, uint64_t budget);
 
-  // From inside a stub: stop the run with this message.
-  void Stop(const std::string& message);
   bool Broken() const { return !broken_.empty(); }
   // Where an address lies, for messages ("ORRIVANE.DLL+0x1234").
   std::string Describe(uint32_t address) const;
-  uint32_t ReadEsp() const;
-  void SetEax(uint32_t value);
+  void SetEax(uint32_t value);  // a stub's result
   uint64_t BlocksRun() const { return blocks_; }
   // The loaded DLL's range and name, for Describe.
   void NameImage(uint32_t base, uint32_t size, const std::string& name) {
@@ -104,7 +101,9 @@ class Emulator {
   static uint32_t OnIn(uc_engine* uc, uint32_t port, int size, void* self);
   static void OnOut(uc_engine* uc, uint32_t port, int size, uint32_t value, void* self);
   void SetUpSegments();
+  void Stop(const std::string& message);  // from a hook: end the run with this message
   uint32_t Eip() const;
+  uint32_t ReadEsp() const;
 
   uc_engine* uc_ = nullptr;
   std::unique_ptr<GuestMemory> memory_;

@@ -22,7 +22,6 @@ class GuestHeap {
   uint32_t Allocate(uint32_t size);
   bool Free(uint32_t address);
   uint32_t SizeOf(uint32_t address) const;  // 0 unless a live block starts there
-  size_t LiveBlocks() const { return used_.size(); }
 
  private:
   GuestMemory* memory_ = nullptr;

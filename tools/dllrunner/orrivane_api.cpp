@@ -15,7 +15,6 @@ constexpr uint32_t kModel = 60, kIdString = 100, kVersion = 60, kMachineDate = 3
                    kDescription = 32, kNumber = 4, kRomIdField = 6;
 
 DllRunner* g_runner = nullptr;
-uint32_t g_lastEax = 0;
 std::string g_romId;
 
 DllRunner& Runner(const char* name) {
@@ -107,7 +106,6 @@ uint32_t CallDllExport(const ExportEntry& entry, const std::vector<uint32_t>& ar
     throw Fault(r.ModuleName() + " exports " + entry.name + " under another ordinal than " +
                 std::to_string(entry.ordinal));
   const uint32_t eax = r.CallExport(address, args, entry.name);
-  g_lastEax = eax;
   if (entry.width == ResultWidth::Bits8Flag && eax > 1) {
     char text[200];
     std::snprintf(text, sizeof text,
@@ -141,6 +139,5 @@ const OrrivaneApi& DllLibrary() {
 }
 
 void BindDll(DllRunner* runner) { g_runner = runner; }
-uint32_t LastDllEax() { return g_lastEax; }
 
 }  // namespace dllrun

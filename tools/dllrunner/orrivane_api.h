@@ -45,11 +45,9 @@ const OrrivaneApi& LinkedLibrary();
 // The exports of the DLL that BindDll named; one DLL at a time.
 const OrrivaneApi& DllLibrary();
 void BindDll(DllRunner* runner);
-// All 32 bits of EAX after the last call through DllLibrary, so a test sees
-// what an 8-bit result leaves above its low byte.
-uint32_t LastDllEax();
 // One export of the bound DLL with its 32-bit arguments, checked against
-// the export list (ordinal, argument count, the result rule); returns EAX.
+// the export list (ordinal, argument count, the result rule); returns all of
+// EAX, which the table's entries then read at the declared width.
 uint32_t CallDllExport(const ExportEntry& entry, const std::vector<uint32_t>& args);
 
 }  // namespace dllrun
