@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -19,6 +20,7 @@
 #include "hwaccess/contract.h"
 #include "hwaccess/service.h"
 #include "library_reset.h"
+#include "lzh_member.h"
 #include "machine_builder.h"
 #include "orrivane_exports.h"
 
@@ -55,7 +57,18 @@ Code Imm(uint8_t opcode, uint32_t value) {
 }
 Code Push(uint32_t value) { return Imm(0x68, value); }
 Code MovEax(uint32_t value) { return Imm(0xB8, value); }
-Code LoadEax(uint32_t address) { return Imm(0xA1, address); }  // mov eax, [address]
+Code LoadEax(uint32_t address) { return Imm(0xA1, address); }   // mov eax, [address]
+Code StoreEax(uint32_t address) { return Imm(0xA3, address); }  // mov [address], eax
+Code PushFrom(uint32_t address) {  // push dword [address]
+  Code c = Imm(0x35, address);
+  c.insert(c.begin(), 0xFF);
+  return c;
+}
+Code LoadEaxPlus(uint32_t offset) {  // mov eax, [eax + offset]
+  Code c = Imm(0x80, offset);
+  c.insert(c.begin(), 0x8B);
+  return c;
+}
 Code CallAbsolute(uint32_t address) {
   Code c = MovEax(address);
   c.insert(c.end(), {0xFF, 0xD0});  // call eax
@@ -354,6 +367,35 @@ TEST_F(InsideDll, WsprintfTakesItsArgumentsFromTheStack) {
   char printed[64] = {};
   runner_.Memory().Read(out, printed, 23);
   EXPECT_STREQ(printed, "ab=42|   -7|z  |beef|%");
+}
+
+// A block the guest keeps locked while the service library works on it by
+// handle: the guest's writes reach the library, and the library's output
+// reaches the guest's view of the output block.
+TEST_F(InsideDll, LockedBlocksAreSharedWithTheServiceLibrary) {
+  tb::StartLibraryOn(tb::Machine());
+  const std::string content = "EXPANDED BYTES";
+  const std::vector<uint8_t> member = tb::LzhMember("m.bin", std::vector<uint8_t>(content.begin(), content.end()),
+                                                    tb::LzhMethod::Lh0, false);
+  const uint32_t source = Scratch(static_cast<uint32_t>(member.size()));
+  runner_.Memory().Write(source, member.data(), static_cast<uint32_t>(member.size()));
+  const uint32_t vars = Scratch(32), block = Scratch(sizeof(orr::ImageServiceBlock));
+  const uint32_t kBlock = orr::kWorkBlockSize, kGhnd = 0x42;
+  std::string missing;
+  const uint32_t service = runner_.ResolveByOrdinal("ZANTBIOS.dll", 1, missing);
+  const Code code =
+      Push(kBlock) + Push(kGhnd) + CallAbsolute(Stub("KERNEL32.dll", "GlobalAlloc")) + StoreEax(vars) +       // output
+      Push(kBlock) + Push(kGhnd) + CallAbsolute(Stub("KERNEL32.dll", "GlobalAlloc")) + StoreEax(vars + 4) +   // member
+      PushFrom(vars) + CallAbsolute(Stub("KERNEL32.dll", "GlobalLock")) + StoreEax(vars + 8) +
+      PushFrom(vars + 4) + CallAbsolute(Stub("KERNEL32.dll", "GlobalLock")) + StoreEax(vars + 12) +
+      Push(static_cast<uint32_t>(member.size())) + Push(source) + PushFrom(vars + 12) +
+      CallAbsolute(Stub("msvcrt.dll", "memcpy")) + Code{0x83, 0xC4, 0x0C} +
+      LoadEax(vars) + StoreEax(block + offsetof(orr::ImageServiceBlock, outputBlock)) + LoadEax(vars + 4) +
+      StoreEax(block + offsetof(orr::ImageServiceBlock, inputBlock)) +
+      Push(vars + 16) + Push(0) + Push(0) + Push(sizeof(orr::ImageServiceBlock)) + Push(block) +
+      Push(orr::kRequestExpandMember) + CallAbsolute(service) +
+      LoadEax(vars + 8) + LoadEaxPlus(kBlock - static_cast<uint32_t>(content.size())) + kRet;
+  EXPECT_EQ(Run(code), 0x41505845u);  // "EXPA", at the end of the output block
 }
 
 // The first megabyte as the machine holds it (page 0 excepted), and PCI
