@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "detect/ami_record_texts.h"
 #include "detect/date_version.h"
 #include "harness.h"
 

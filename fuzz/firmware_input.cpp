@@ -86,6 +86,8 @@ void BuildMachine(const FirmwareSections& s, tb::Machine& m) {
   const uint32_t flashSize = FlashBytes(s.flashSize);
   if (s.flags & 1) m.flashSize = flashSize;
   m.freeFails = (s.flags & 2) != 0;
+  if (s.flags & 0x20) m.reportedPlatform = tb::Platform::Win9x;
+  m.versionCallFails = (s.flags & 0x40) && m.platform == tb::Platform::Nt;
 
   WriteInFSegment(m, s.fBase, s.fsegment);
   WriteInFSegment(m, s.pirOffset, s.pirArea);

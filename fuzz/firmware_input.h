@@ -6,7 +6,8 @@
 //       failing BiosType request (value % 8); bit 7 picks the 9x family
 //   1   flags: bit 0 flash size valid, bit 1 the free request fails,
 //       bits 2-4 a window whose mapping fails (1 F segment, 2 flash window,
-//       3 top window, 4 ROM id window, 5 SMBIOS table)
+//       3 top window, 4 ROM id window, 5 SMBIOS table), bit 5 the version
+//       call reports 9x, bit 6 it fails (NT only: a 9x system always answers)
 //   2   flash size: below 64 taken as bytes, else times 16
 //   4   the other BiosType
 //   8   F-segment offset of the F bytes

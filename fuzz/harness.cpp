@@ -31,6 +31,7 @@ void RequireNothingOutstanding() {
   FZ_REQUIRE(tb::OutstandingMappedWindows() == 0);
   FZ_REQUIRE(tb::OutstandingGlobalBlocks() == 0);
   FZ_REQUIRE(tb::LockedGlobalBlocks() == 0);
+  FZ_REQUIRE(tb::ContractViolations().empty());
 }
 
 void RequireTextFieldsTerminated() {
@@ -54,7 +55,7 @@ void RequireKnownRequests() {
 }
 
 void RequireDocumentedResult(uint32_t result) {
-  const bool own = result == 0 || result == 211 || (result >= 301 && result <= 306);
+  const bool own = result == 0 || result == 211 || (result >= 301 && result <= 307);
   const bool service = result >= tb::kExpandBadHeader && result <= tb::kExpandDecoderFailed;
   FZ_REQUIRE(own || service);
 }

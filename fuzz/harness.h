@@ -25,7 +25,8 @@ namespace fz {
 // tb::Reset plus zeroed MachineBios, ImageBios, g_isNt and g_initialized.
 void StartWith(const tb::Machine& machine);
 
-// No mapped window, global block or lock left behind.
+// No mapped window, global block or lock left behind, and no Windows
+// contract broken on the way.
 void RequireNothingOutstanding();
 // Every text field of MachineBios and ImageBios holds a NUL inside its size
 // (ImageBios.buildText is a plain 16-byte array and is not checked).
@@ -33,7 +34,7 @@ void RequireTextFieldsTerminated();
 // Every driver request used a control code of the running family, and every
 // service request a known request code.
 void RequireKnownRequests();
-// A result of Orrivane_GetBIOSFileInfo: 0, 211, 301 to 306, or a serviceError
+// A result of Orrivane_GetBIOSFileInfo: 0, 211, 301 to 307, or a serviceError
 // of the testbed's image requests.
 void RequireDocumentedResult(uint32_t result);
 

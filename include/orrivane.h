@@ -33,6 +33,8 @@ extern "C" {
 #define ORRIVANE_ERR_UNKNOWN 304u   /* not a BIOS image this library recognises */
 #define ORRIVANE_ERR_WORK 305u      /* no memory for the expansion */
 #define ORRIVANE_ERR_SERVICE 306u   /* the service library refused the expansion */
+#define ORRIVANE_ERR_NO_STATUS 307u /* the service library's status request gave no error number: the expansion is
+                                     * not known to have worked */
 
 /* Runs the detection of the machine's BIOS: 1 detected, 0 not. */
 ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_Initialize(void);
@@ -40,7 +42,10 @@ ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_Initialize(void);
 ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_Uninitialize(void);
 
 ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_CheckBIOSTag(void);
-/* 2 when only the firmware tag was found, else as Orrivane_CheckBIOSTag. */
+/* 2 whenever a detection found the firmware tag: only a detection that
+ * recognises no BIOS family looks for the tag (and clears the finding
+ * first), so a later detection of a family still answers 2 here. Otherwise
+ * as Orrivane_CheckBIOSTag. */
 ORRIVANE_API uint32_t ORRIVANE_CALL InstallShield_CheckBIOSTag(void);
 
 /* Size of a file in bytes, or 0 (always 0 on the NT family). */
@@ -65,6 +70,8 @@ ORRIVANE_API const char* ORRIVANE_CALL Orrivane_GetROMID(void);
 
 ORRIVANE_API uint8_t ORRIVANE_CALL Orrivane_CheckLogo(void);
 ORRIVANE_API uint32_t ORRIVANE_CALL InstallShield_CheckLogo(void);
+/* 1 when both plug-in blocks carry a value, else 0. Declared 8-bit, yet the
+ * whole 32-bit result register holds the 0 or 1. */
 ORRIVANE_API uint8_t ORRIVANE_CALL Orrivane_CheckPlugins(void);
 ORRIVANE_API uint32_t ORRIVANE_CALL InstallShield_CheckPlugins(void);
 ORRIVANE_API uint32_t ORRIVANE_CALL Orrivane_CheckOnboardLan(void);

@@ -3,12 +3,13 @@
 #   scripts/dev.sh demo   build the tool; show the demo machine, the sample image, the verdict and the environment checks
 #   scripts/dev.sh test   build the host, sanitizer and Windows builds and run every test, then run the
 #                         built ORRIVANE.DLL under the emulator against the host builds
+#   scripts/dev.sh package  the Windows ZIP and the tool's Debian package, in build/packages
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(cmake make g++ pkg-config python3 googletest libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev nlohmann-json3-dev liblhasa-dev lhasa g++-mingw-w64-i686 binutils-mingw-w64-i686
-          clang libclang-rt-14-dev libunicorn-dev)
+          clang libclang-rt-14-dev clang-tidy-14 llvm-14 lld-14 dpkg-dev libunicorn-dev)
 JOBS=$(nproc)
 
 install_packages() {
@@ -57,8 +58,18 @@ case "${1:-}" in
       ctest --preset "$preset" -j "$JOBS"
     done
     ;;
+  package)
+    install_packages
+    mkdir -p build/packages
+    for preset in win32 host-release; do
+      echo "== $preset"
+      build "$preset"
+      cpack --config "build/$preset/CPackConfig.cmake" -B build/packages
+    done
+    ls -l build/packages/*.zip build/packages/*.deb
+    ;;
   *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|package" >&2
     exit 2
     ;;
 esac

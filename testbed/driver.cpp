@@ -2,7 +2,9 @@
 // instructions, and the pointers behind window addresses.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "hwaccess/contract.h"
 #include "hwaccess/platform_io.h"
@@ -13,16 +15,16 @@ namespace {
 
 constexpr uint32_t kMaxWindow = 64u << 20;  // a real driver refuses absurd lengths too
 
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
 uint32_t In32(const void* in, uint32_t inSize, uint32_t index) {
   uint32_t value = 0;
   if (in && inSize >= (index + 1) * 4) std::memcpy(&value, static_cast<const uint8_t*>(in) + index * 4, 4);
   return value;
-}
-
-bool Out32(void* out, uint32_t outSize, uint32_t value) {
-  if (!out || outSize < 4) return false;
-  std::memcpy(out, &value, 4);
-  return true;
 }
 
 // Lays windows out in a part of the 32-bit space that no probe reads
@@ -42,7 +44,6 @@ uint32_t MapWindow(uint32_t physical, uint32_t length, bool viaNtCode) {
                    false};
   return address;
 }
-
 
 }  // namespace
 
@@ -80,20 +81,30 @@ void PortWrite(uint16_t port, uint32_t value) {
 
 namespace orr {
 
+// At user level on NT a port instruction is a privileged-instruction fault:
+// it is recorded, and the port is neither read nor written.
 uint32_t PortIn32(uint16_t port) {
-  uint32_t value = tb::PortRead(port);
+  if (tb::OnNt()) tb::Violation("port input instruction on NT, port " + tb::Hex(port));
+  uint32_t value = tb::OnNt() ? 0xFFFFFFFF : tb::PortRead(port);
   tb::S().portAccesses.push_back(tb::PortAccess{false, port, value});
   return value;
 }
 
 void PortOut32(uint16_t port, uint32_t value) {
+  if (tb::OnNt()) tb::Violation("port output instruction on NT, port " + tb::Hex(port));
   tb::S().portAccesses.push_back(tb::PortAccess{true, port, value});
-  tb::PortWrite(port, value);
+  if (!tb::OnNt()) tb::PortWrite(port, value);
 }
 
 const uint8_t* WindowPointer(uint32_t address) {
   tb::State& s = tb::S();
-  if (address != 0 && address < 0x100000) return s.machine.memory.LowMemory() + address;
+  if (address != 0 && address < 0x100000) {
+    // Only 9x shows the first megabyte at its linear addresses; on NT the
+    // read is an access violation.
+    if (!tb::OnNt()) return s.machine.memory.LowMemory() + address;
+    tb::Violation("direct read of low memory on NT at " + tb::Hex(address));
+    return nullptr;
+  }
   auto it = s.windows.find(address);
   if (it == s.windows.end() || it->second.released) return nullptr;
   return it->second.view ? it->second.view : it->second.bytes.data();
@@ -101,54 +112,107 @@ const uint8_t* WindowPointer(uint32_t address) {
 
 }  // namespace orr
 
-extern "C" BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
-                                       LPDWORD returned, LPOVERLAPPED) {
-  using namespace orr;
-  tb::State& s = tb::S();
-  const uint8_t* input = static_cast<const uint8_t*>(in);
-  s.driverRequests.push_back(tb::Request{code, input && inSize ? std::vector<uint8_t>(input, input + inSize)
-                                                               : std::vector<uint8_t>()});
-  if (returned) *returned = 0;
-  bool nt = s.machine.platform == tb::Platform::Nt;
-  if (reinterpret_cast<uintptr_t>(device) != tb::kDriverHandle || !s.driverOpen || !tb::KnownDriverCode(code, nt))
-    return FALSE;
+namespace tb {
+namespace {
 
+// One request as the driver serves it: the bytes it answers go to `answer`
+// and their count to `length`; the result is the error a refusal reports
+// (ERROR_SUCCESS when served). Output room is checked before anything
+// changes, so a refused request leaves no trace.
+DWORD Serve(uint32_t code, const void* in, uint32_t inSize, uint32_t outSize, uint8_t* answer, uint32_t& length) {
+  using namespace orr;
+  State& s = S();
+  auto answer32 = [&](uint32_t value) -> DWORD {
+    if (outSize < 4) return ERROR_INSUFFICIENT_BUFFER;
+    std::memcpy(answer, &value, 4);
+    length = 4;
+    return ERROR_SUCCESS;
+  };
   switch (code) {
     case kIoctlMapPhysical:
     case kIoctl9xMapHigh: {
-      if (inSize < 8) return FALSE;
-      uint32_t window = tb::MapWindow(tb::In32(in, inSize, 0), tb::In32(in, inSize, 1), code == kIoctlMapPhysical);
-      if (!window || !tb::Out32(out, outSize, window)) return FALSE;
-      return TRUE;
+      if (inSize < 8) return ERROR_INVALID_PARAMETER;
+      if (outSize < 4) return ERROR_INSUFFICIENT_BUFFER;
+      const uint32_t window = MapWindow(In32(in, inSize, 0), In32(in, inSize, 1), code == kIoctlMapPhysical);
+      return window ? answer32(window) : ERROR_GEN_FAILURE;
     }
     case kIoctlUnmapPhysical: {
-      auto it = s.windows.find(tb::In32(in, inSize, 0));
-      if (it == s.windows.end() || it->second.released) return FALSE;
+      auto it = s.windows.find(In32(in, inSize, 0));
+      if (it == s.windows.end() || it->second.released) return ERROR_INVALID_PARAMETER;
       it->second.released = true;
       if (it->second.view) s.machine.memory.Retire(it->second.view);
       it->second.view = nullptr;
       it->second.bytes = std::vector<uint8_t>();
-      return TRUE;
+      return ERROR_SUCCESS;
     }
     case kIoctlReadPort:
-      return tb::Out32(out, outSize, tb::PortRead(static_cast<uint16_t>(tb::In32(in, inSize, 0))));
+      if (inSize < 4) return ERROR_INVALID_PARAMETER;
+      return answer32(PortRead(static_cast<uint16_t>(In32(in, inSize, 0))));
     case kIoctlWritePort:
-      if (inSize < 8) return FALSE;
-      tb::PortWrite(static_cast<uint16_t>(tb::In32(in, inSize, 0)), tb::In32(in, inSize, 1));
-      return TRUE;
+      if (inSize < 8) return ERROR_INVALID_PARAMETER;
+      PortWrite(static_cast<uint16_t>(In32(in, inSize, 0)), In32(in, inSize, 1));
+      return ERROR_SUCCESS;
     case kIoctlPluginBlockA:
     case kIoctl9xPluginBlockA:
     case kIoctlPluginBlockB:
     case kIoctl9xPluginBlockB: {
-      bool a = code == kIoctlPluginBlockA || code == kIoctl9xPluginBlockA;
-      if (!out || outSize < kPluginBlockSize) return FALSE;
-      std::memcpy(out, (a ? s.machine.pluginBlockA : s.machine.pluginBlockB).data(), kPluginBlockSize);
-      return TRUE;
+      const bool a = code == kIoctlPluginBlockA || code == kIoctl9xPluginBlockA;
+      if (outSize < kPluginBlockSize) return ERROR_INSUFFICIENT_BUFFER;
+      std::memcpy(answer, (a ? s.machine.pluginBlockA : s.machine.pluginBlockB).data(), kPluginBlockSize);
+      length = kPluginBlockSize;
+      return ERROR_SUCCESS;
     }
     case kIoctlBiosType:
     case kIoctl9xBiosType:
-      if (!s.machine.biosType) return FALSE;
-      return tb::Out32(out, outSize, *s.machine.biosType);
+      return s.machine.biosType ? answer32(*s.machine.biosType) : ERROR_GEN_FAILURE;
   }
-  return FALSE;
+  return ERROR_INVALID_FUNCTION;
+}
+
+}  // namespace
+}  // namespace tb
+
+// Buffered requests, as the driver's codes are: the driver's answer reaches
+// the output only when the request succeeds, and the byte count says how
+// much of it is valid.
+extern "C" BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                                       LPDWORD returned, LPOVERLAPPED overlapped) {
+  tb::State& s = tb::S();
+  const uint8_t* input = static_cast<const uint8_t*>(in);
+  s.driverRequests.push_back(tb::Request{code, input && inSize ? std::vector<uint8_t>(input, input + inSize)
+                                                               : std::vector<uint8_t>()});
+  // Windows writes the count through this pointer: without it (and without
+  // an overlapped structure) the caller's process faults.
+  if (!returned && !overlapped) {
+    tb::Violation("DeviceIoControl without a byte-count pointer");
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (returned) *returned = 0;
+  if (reinterpret_cast<uintptr_t>(device) != tb::kDriverHandle || !s.driverOpen) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if ((!in && inSize) || (!out && outSize)) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  uint8_t answer[orr::kPluginBlockSize];
+  uint32_t length = 0;
+  const DWORD error = tb::KnownDriverCode(code, tb::OnNt()) ? tb::Serve(code, in, inSize, outSize, answer, length)
+                                                            : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return FALSE;
+  }
+  // Serve answers no more than the output holds, so a null output (size 0)
+  // never receives bytes.
+  if (length > outSize || (length && !out)) {
+    tb::Violation("the driver answered more than the output holds");
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  if (length) std::memcpy(out, answer, length);
+  if (returned) *returned = length;
+  return TRUE;
 }

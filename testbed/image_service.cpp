@@ -9,11 +9,17 @@
 // next request reports why.
 // 0x00C800CC writes the outcome for the output block to serviceError: 0, or
 // one of the kExpand* numbers of lzh_member.h; a machine's
-// imageServiceError takes the place of the outcome.
+// imageServiceError takes the place of the outcome, and a machine's
+// statusFailsSilently makes it fail without writing serviceError.
 // 0x00C800CE forgets the outcome for the output block.
-// A profile states both faults in its "service" object: "refuseExpand": true
-// refuses every expand request, "imageError": N is the status request's
-// serviceError.
+// A machine's scribbleImageBlock makes every image request leave
+// kScribbleWord in the block's words at offsets 1024 to 1039, as a service
+// library may use the block for its own ends; the library sets the words it
+// relies on before each request.
+// A profile states these faults in its "service" object: "refuseExpand":
+// true refuses every expand request, "imageError": N is the status
+// request's serviceError, "statusFailsSilently": true fails it without one,
+// "scribbleBlock": true scribbles on the block.
 #include <algorithm>
 
 #include "hwaccess/contract.h"
@@ -43,6 +49,7 @@ BOOL Expand(const orr::ImageServiceBlock& block) {
 
 BOOL Status(const orr::ImageServiceBlock& block, uint32_t* serviceError) {
   State& s = S();
+  if (s.machine.statusFailsSilently) return FALSE;
   auto it = s.expansions.find(block.outputBlock);
   uint32_t outcome = it == s.expansions.end() ? kExpandNotDone : it->second;
   if (s.machine.imageServiceError) outcome = *s.machine.imageServiceError;
@@ -50,11 +57,7 @@ BOOL Status(const orr::ImageServiceBlock& block, uint32_t* serviceError) {
   return outcome == kExpandOk;
 }
 
-}  // namespace
-
-BOOL ImageServiceCall(uint32_t request, void* block, uint32_t blockSize, uint32_t* serviceError) {
-  if (!block || blockSize != sizeof(orr::ImageServiceBlock)) return FALSE;
-  const auto& b = *static_cast<const orr::ImageServiceBlock*>(block);
+BOOL Answer(uint32_t request, const orr::ImageServiceBlock& b, uint32_t* serviceError) {
   switch (request) {
     case orr::kRequestExpandMember:
       return Expand(b);
@@ -65,6 +68,16 @@ BOOL ImageServiceCall(uint32_t request, void* block, uint32_t blockSize, uint32_
       return TRUE;
   }
   return FALSE;
+}
+
+}  // namespace
+
+BOOL ImageServiceCall(uint32_t request, void* block, uint32_t blockSize, uint32_t* serviceError) {
+  if (!block || blockSize != sizeof(orr::ImageServiceBlock)) return FALSE;
+  auto& b = *static_cast<orr::ImageServiceBlock*>(block);
+  const BOOL answer = Answer(request, b, serviceError);
+  if (S().machine.scribbleImageBlock) b.outputBlock = b.inputBlock = b.zero1032 = b.zero1036 = kScribbleWord;
+  return answer;
 }
 
 }  // namespace tb

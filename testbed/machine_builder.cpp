@@ -12,8 +12,20 @@ MachineBuilder& MachineBuilder::Win9x() {
   machine_.platform = Platform::Win9x;
   return *this;
 }
+MachineBuilder& MachineBuilder::ReportedPlatform(Platform reported) {
+  machine_.reportedPlatform = reported;
+  return *this;
+}
+MachineBuilder& MachineBuilder::VersionCallFails(bool fails) {
+  machine_.versionCallFails = fails;
+  return *this;
+}
 MachineBuilder& MachineBuilder::CurrentDirectory(const std::string& directory) {
   machine_.currentDirectory = directory;
+  return *this;
+}
+MachineBuilder& MachineBuilder::GlobalSizeGranularity(uint32_t bytes) {
+  machine_.globalSizeGranularity = bytes;
   return *this;
 }
 MachineBuilder& MachineBuilder::OpenError(uint32_t serviceError) {
@@ -34,6 +46,14 @@ MachineBuilder& MachineBuilder::RefuseExpand(bool refuse) {
 }
 MachineBuilder& MachineBuilder::ImageServiceError(uint32_t serviceError) {
   machine_.imageServiceError = serviceError;
+  return *this;
+}
+MachineBuilder& MachineBuilder::StatusFailsSilently(bool silent) {
+  machine_.statusFailsSilently = silent;
+  return *this;
+}
+MachineBuilder& MachineBuilder::ScribbleImageBlock(bool scribble) {
+  machine_.scribbleImageBlock = scribble;
   return *this;
 }
 MachineBuilder& MachineBuilder::BiosType(uint32_t type) {

@@ -15,13 +15,18 @@ class MachineBuilder {
  public:
   MachineBuilder& Nt();
   MachineBuilder& Win9x();
+  MachineBuilder& ReportedPlatform(Platform reported);  // what GetVersionExA says
+  MachineBuilder& VersionCallFails(bool fails = true);
   MachineBuilder& CurrentDirectory(const std::string& directory);
+  MachineBuilder& GlobalSizeGranularity(uint32_t bytes);
 
   MachineBuilder& OpenError(uint32_t serviceError);
   MachineBuilder& FreeFails(bool fails = true);
   MachineBuilder& FlashSize(uint32_t bytes);
   MachineBuilder& RefuseExpand(bool refuse = true);
   MachineBuilder& ImageServiceError(uint32_t serviceError);
+  MachineBuilder& StatusFailsSilently(bool silent = true);
+  MachineBuilder& ScribbleImageBlock(bool scribble = true);
 
   MachineBuilder& BiosType(uint32_t type);
   MachineBuilder& PluginBlockA(const std::vector<uint8_t>& bytes);  // at most 21 bytes, the rest 0

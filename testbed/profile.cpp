@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 
 constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
 constexpr size_t kPluginBlockSize = 21;
+constexpr uint64_t kLargestGranularity = 0x10000;
 
 // Why a profile is refused, and the key (a path such as memory[2].address;
 // empty for the profile as a whole) it concerns.
@@ -327,10 +328,15 @@ class ProfileReader {
                               std::to_string(kProfileFormatVersion));
       }
     }
-    AllowOnly(doc, "", {"version", "platform", "currentDirectory", "service", "driver", "memory", "pci", "token",
-                        "systemDevices", "systemDevicesUnavailable"});
-    if (const json* v = Find(doc, "platform")) ReadPlatform(*v);
+    AllowOnly(doc, "", {"version", "platform", "reportedPlatform", "versionCallFails", "currentDirectory",
+                        "globalSizeGranularity", "service", "driver", "memory", "pci", "token", "systemDevices",
+                        "systemDevicesUnavailable"});
+    if (const json* v = Find(doc, "platform")) PlatformOf(*v, "platform") == Platform::Nt ? b_.Nt() : b_.Win9x();
+    if (const json* v = Find(doc, "reportedPlatform"))
+      b_.ReportedPlatform(PlatformOf(*v, "reportedPlatform"));
+    if (const json* v = Find(doc, "versionCallFails")) b_.VersionCallFails(Bool(*v, "versionCallFails"));
     if (const json* v = Find(doc, "currentDirectory")) b_.CurrentDirectory(CText(*v, "currentDirectory"));
+    if (const json* v = Find(doc, "globalSizeGranularity")) GlobalSizeGranularity(*v);
     if (const json* v = Find(doc, "service")) Service(*v);
     if (const json* v = Find(doc, "driver")) Driver(*v);
     if (const json* v = Find(doc, "memory")) Memory(*v);
@@ -343,27 +349,35 @@ class ProfileReader {
   }
 
  private:
-  void ReadPlatform(const json& v) {
-    const std::string& name = String(v, "platform");
-    if (name == "nt") {
-      b_.Nt();
-    } else if (name == "9x") {
-      b_.Win9x();
-    } else {
-      Refuse("platform", Quoted(name) + " is not a platform (\"nt\" or \"9x\")");
-    }
+  static Platform PlatformOf(const json& v, const std::string& path) {
+    const std::string& name = String(v, path);
+    if (name == "nt") return Platform::Nt;
+    if (name == "9x") return Platform::Win9x;
+    Refuse(path, Quoted(name) + " is not a platform (\"nt\" or \"9x\")");
+  }
+
+  void GlobalSizeGranularity(const json& v) {
+    const uint64_t bytes = Number(v, "globalSizeGranularity", kLargestGranularity);
+    if (bytes == 0 || (bytes & (bytes - 1)) != 0)
+      Refuse("globalSizeGranularity", std::to_string(bytes) + " is not a power of two (1, 2, 4, ... 65536)");
+    b_.GlobalSizeGranularity(static_cast<uint32_t>(bytes));
   }
 
   void Service(const json& v) {
     const std::string path = "service";
     Object(v, path);
-    AllowOnly(v, path, {"openError", "freeFails", "flashSize", "refuseExpand", "imageError"});
+    AllowOnly(v, path,
+              {"openError", "freeFails", "flashSize", "refuseExpand", "imageError", "statusFailsSilently",
+               "scribbleBlock"});
     if (const json* e = Find(v, "openError")) b_.OpenError(Number32(*e, Member(path, "openError")));
     if (const json* e = Find(v, "freeFails")) b_.FreeFails(Bool(*e, Member(path, "freeFails")));
     if (const json* e = Find(v, "flashSize"); e && !e->is_null()) b_.FlashSize(Number32(*e, Member(path, "flashSize")));
     if (const json* e = Find(v, "refuseExpand")) b_.RefuseExpand(Bool(*e, Member(path, "refuseExpand")));
     if (const json* e = Find(v, "imageError"); e && !e->is_null())
       b_.ImageServiceError(Number32(*e, Member(path, "imageError")));
+    if (const json* e = Find(v, "statusFailsSilently"))
+      b_.StatusFailsSilently(Bool(*e, Member(path, "statusFailsSilently")));
+    if (const json* e = Find(v, "scribbleBlock")) b_.ScribbleImageBlock(Bool(*e, Member(path, "scribbleBlock")));
   }
 
   std::vector<uint8_t> PluginBlock(const json& v, const std::string& path) {

@@ -30,6 +30,11 @@ uintptr_t g_nextSet = 0x5E700000;
 
 void Log(const std::string& line) { S().securityCalls.push_back(line); }
 
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
 std::string Hex(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%X", value);
@@ -211,10 +216,12 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE c
   return TRUE;
 }
 
+// Success gives null, failure the identifier back.
 PSID WINAPI FreeSid(PSID sid) {
   const auto key = reinterpret_cast<uintptr_t>(sid);
   if (!S().sids.count(key)) {
     tb::Log("FreeSid unknown");
+    tb::Violation("FreeSid of an identifier AllocateAndInitializeSid did not give or that was freed");
     return sid;
   }
   tb::Log("FreeSid " + tb::SidText(sid));
@@ -236,15 +243,18 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOI
   tb::Log("GetTokenInformation class=" + std::to_string(cls) +
           (info ? " size=" + std::to_string(size) : std::string(" no buffer")));
   const auto handle = reinterpret_cast<uintptr_t>(token);
-  if (!S().tokens.count(handle) || !(tb::g_tokenAccess[handle] & TOKEN_QUERY)) return FALSE;
-  if (cls != TokenGroups || !returned) return FALSE;
+  if (!S().tokens.count(handle)) return tb::Fail(ERROR_INVALID_HANDLE);
+  if (!(tb::g_tokenAccess[handle] & TOKEN_QUERY)) return tb::Fail(ERROR_ACCESS_DENIED);
+  if (cls != TokenGroups) return tb::Fail(ERROR_INVALID_PARAMETER);
+  if (!returned) return tb::Fail(ERROR_NOACCESS);
   std::vector<uint8_t> list = tb::GroupList(S().machine, S().groupCountOverstated);
   const auto needed = static_cast<DWORD>(list.size());
+  // Too small a buffer gets nothing written, only the size it needs.
   if (!info || size < needed) {
     *returned = info ? needed : S().groupsSizeReported.value_or(needed);
-    return FALSE;
+    return tb::Fail(ERROR_INSUFFICIENT_BUFFER);
   }
-  if (S().machine.tokenReadFails) return FALSE;
+  if (S().machine.tokenReadFails) return tb::Fail(ERROR_ACCESS_DENIED);
   std::memcpy(info, list.data(), list.size());
   tb::PointEntriesAt(static_cast<uint8_t*>(info), S().machine.tokenGroups.size());
   *returned = needed;
@@ -254,7 +264,11 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOI
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* cls, LPCSTR enumerator, HWND, DWORD flags) {
   tb::Log("SetupDiGetClassDevsA " + (cls ? tb::GuidText(*cls) : std::string("(null)")) + " flags=" + tb::Hex(flags) +
           (enumerator ? std::string(" enumerator=") + enumerator : std::string()));
-  if (S().machine.systemDevicesUnavailable) return nullptr;
+  // Windows answers a failure with INVALID_HANDLE_VALUE, never null.
+  if (S().machine.systemDevicesUnavailable) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
   const uintptr_t handle = tb::g_nextSet;
   tb::g_nextSet += 0x10;
   S().deviceSets.insert(handle);
@@ -265,9 +279,10 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* cls, LPCSTR enumerator, HWND, D
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
   tb::Log("SetupDiEnumDeviceInfo index=" + std::to_string(index));
   const auto handle = reinterpret_cast<uintptr_t>(set);
-  if (!S().deviceSets.count(handle) || !data || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FALSE;
+  if (!S().deviceSets.count(handle)) return tb::Fail(ERROR_INVALID_HANDLE);
+  if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) return tb::Fail(ERROR_INVALID_USER_BUFFER);
   const size_t devices = tb::g_setIsSystemClass[handle] ? S().machine.systemDevices.size() : 0;
-  if (index >= devices) return FALSE;
+  if (index >= devices) return tb::Fail(ERROR_NO_MORE_ITEMS);
   data->ClassGuid = tb::kSystemDevicesClass;
   data->DevInst = 0x100 + index;
   data->Reserved = index + 1;
@@ -280,7 +295,9 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA dat
   const tb::SystemDevice* device = tb::DeviceOf(set, data, &index);
   tb::Log("SetupDiGetDeviceRegistryPropertyA index=" + (device ? std::to_string(index) : std::string("?")) +
           " property=" + std::to_string(property) + " size=" + std::to_string(size));
-  if (!device || property != SPDRP_HARDWAREID || device->readFails || device->hardwareIds.empty()) return FALSE;
+  if (!device) return tb::Fail(ERROR_INVALID_PARAMETER);
+  if (property != SPDRP_HARDWAREID || device->readFails || device->hardwareIds.empty())
+    return tb::Fail(ERROR_INVALID_DATA);
   std::vector<uint8_t> list;
   for (const std::string& id : device->hardwareIds) {
     list.insert(list.end(), id.begin(), id.end());
@@ -288,15 +305,18 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA dat
   }
   list.push_back(0);
   if (required) *required = static_cast<DWORD>(list.size());
-  if (!buffer || size < list.size()) return FALSE;
   if (type) *type = tb::kRegMultiSz;
+  // Too small a buffer gets nothing written, only the size it needs.
+  if (!buffer || size < list.size()) return tb::Fail(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(buffer, list.data(), list.size());
   return TRUE;
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
   tb::Log("SetupDiDestroyDeviceInfoList");
-  return S().deviceSets.erase(reinterpret_cast<uintptr_t>(set)) ? TRUE : FALSE;
+  if (S().deviceSets.erase(reinterpret_cast<uintptr_t>(set))) return TRUE;
+  tb::Violation("SetupDiDestroyDeviceInfoList of a set that is not open");
+  return tb::Fail(ERROR_INVALID_HANDLE);
 }
 
 }  // extern "C"

@@ -6,10 +6,11 @@
 // parse becomes the null SID S-1-0-0) and, asked for without a big enough
 // buffer, fails and reports the size it needs. tokenReadFails fails every
 // read that brings a buffer; the size query still answers.
-// The system devices: SetupDiGetClassDevsA gives null when
+// The system devices: SetupDiGetClassDevsA gives INVALID_HANDLE_VALUE when
 // systemDevicesUnavailable; each device's hardware ids read as a REG_MULTI_SZ
 // list; a device with readFails, or with no ids at all, fails the read, and a
-// buffer too small fails it with the required size reported.
+// buffer too small fails it with the required size reported and nothing
+// written. Failures set the last error as Windows does.
 #pragma once
 
 #include <cstdint>

@@ -15,6 +15,8 @@ extern "C" BOOL WINAPI BiosServiceCall(uint32_t request, void* block, uint32_t b
   s.serviceRequests.push_back(
       tb::Request{request, bytes ? std::vector<uint8_t>(bytes, bytes + blockSize) : std::vector<uint8_t>()});
 
+  // Every request needs its block; a real service library would fault.
+  if (!bytes) return FALSE;
   switch (request) {
     case kRequestOpenDriver: {
       if (blockSize != sizeof(DriverBlock) || !serviceError) return FALSE;

@@ -1,5 +1,7 @@
 #include "state.h"
 
+#include <cstdio>
+
 namespace tb {
 
 State& S() {
@@ -14,6 +16,15 @@ void Reset(const Machine& machine) {
 }
 
 Machine& CurrentMachine() { return S().machine; }
+
+void Violation(const std::string& what) {
+  std::fprintf(stderr, "testbed: Windows contract broken: %s\n", what.c_str());
+  S().contractViolations.push_back(what);
+}
+
+bool OnNt() { return S().machine.platform == Platform::Nt; }
+
+const std::vector<std::string>& ContractViolations() { return S().contractViolations; }
 
 const std::vector<Request>& ServiceRequests() { return S().serviceRequests; }
 const std::vector<Request>& DriverRequests() { return S().driverRequests; }

@@ -25,6 +25,8 @@ struct State {
   std::vector<MessageBox> messageBoxes;
   std::vector<std::string> debugLines;
   std::vector<PortAccess> portAccesses;
+  std::vector<std::string> contractViolations;
+  DWORD lastError = 0;  // the library runs on its caller's one thread
 
   bool driverOpen = false;
   uint32_t pciAddress = 0;
@@ -49,6 +51,10 @@ struct State {
 };
 
 State& S();
+
+// Records a call that breaks a Windows contract (see ContractViolations).
+void Violation(const std::string& what);
+bool OnNt();  // the machine's real family, whatever it reports
 
 // Port instructions and PCI configuration mechanism 1.
 uint32_t PortRead(uint16_t port);

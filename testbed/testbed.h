@@ -89,7 +89,15 @@ struct SystemDevice {
 
 struct Machine {
   Platform platform = Platform::Nt;
+  // What GetVersionExA reports, apart from the family the machine is: an NT
+  // system in a 9x compatibility mode reports 9x. Empty: the same family.
+  std::optional<Platform> reportedPlatform;
+  bool versionCallFails = false;
   std::string currentDirectory = "C:\\";
+  // GlobalAlloc rounds each block up to a multiple of this many bytes (a
+  // power of two, at most 64 KiB), zero-filled, and GlobalSize reports the
+  // rounded size, as Windows may; 1: exactly the size asked for.
+  uint32_t globalSizeGranularity = 1;
 
   // Service library.
   uint32_t openError = 0;  // 0: the open request succeeds
@@ -97,6 +105,8 @@ struct Machine {
   std::optional<uint32_t> flashSize;  // empty: the flash information is not valid
   bool refuseExpand = false;          // the first image request is refused
   std::optional<uint32_t> imageServiceError;  // forced serviceError of the second image request
+  bool statusFailsSilently = false;  // the second image request fails and leaves serviceError unwritten
+  bool scribbleImageBlock = false;  // each image request leaves kScribbleWord in offsets 1024 to 1039 of its block
 
   // Access driver.
   std::optional<uint32_t> biosType;  // empty: the BiosType request fails
@@ -157,9 +167,20 @@ size_t OutstandingTokenHandles();
 size_t OutstandingSids();
 size_t OutstandingDeviceSets();
 
+// Calls that break a Windows contract, each recorded when made (and written
+// to stderr): a released block, handle or SID released or used again, a lock
+// count taken below zero, DeviceIoControl without a byte-count pointer, and
+// on an NT machine a port instruction or a direct read of low memory, which
+// fault there.
+const std::vector<std::string>& ContractViolations();
+
 // Fault injection, counted from now: the nth later call fails (1 = the next).
 void FailGlobalAllocAt(int nth);
 void FailGlobalLockAt(int nth);
+
+// What a machine's scribbleImageBlock leaves in the four words behind the
+// first 1024 bytes of the ImageServiceBlock; it names no global block.
+constexpr uint32_t kScribbleWord = 0x5C5C5C5C;
 
 // The service library's half of the driver contract, for the image requests.
 constexpr uint32_t kDriverHandle = 0x00000D10;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "detect/ami_record_texts.h"
 #include "detect/date_version.h"
 
 namespace orr {
@@ -37,14 +38,37 @@ struct Case {
 
 class DateVersion : public testing::TestWithParam<Case> {};
 
-TEST(DateVersionRecord, DateCodeIsYearMonthDay) {
-  char date[30] = "03/15/2009";
-  EXPECT_EQ(RecordDateCode(date, sizeof date), 20090315u);
-  // An earlier, longer text behind the NUL does not count.
-  std::strcpy(date, "03/15/2009");
-  date[5] = '\0';
-  EXPECT_EQ(RecordDateCode(date, sizeof date), 0u);
-  EXPECT_EQ(RecordDateCode("03/15/2009", 8), 20u);  // positions 8 and 9 lie past the field
+struct RecordDate {
+  std::string text;
+  uint32_t code;
+};
+
+class RecordDateCodes : public testing::TestWithParam<RecordDate> {};
+
+// The one rule for a record's date text, on the machine and in images alike.
+TEST_P(RecordDateCodes, FromTheRecordsDateText) {
+  char field[32] = {};
+  std::memcpy(field, GetParam().text.data(), GetParam().text.size());
+  EXPECT_EQ(RecordDateCode(field, sizeof field), GetParam().code) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordDateCodes,
+    testing::Values(RecordDate{"03/15/2009", 20090315}, RecordDate{"03-15-2009", 20090315},  // separators unread
+                    // Whatever follows a leading mm/dd/yyyy.
+                    RecordDate{"03/15/2009-Rev B 2nd release..", 20090315}, RecordDate{"04/01/2010 ", 20100401},
+                    // mm/dd/yy: years from 1900, below 70 in the 2000s.
+                    RecordDate{"11/20/09", 1091120}, RecordDate{"05/17/99", 990517}, RecordDate{"01/01/70", 700101},
+                    // Eight characters but not that form: the positions as they stand.
+                    RecordDate{"11/20/0x", 0}, RecordDate{"1/20/09 ", 9},
+                    RecordDate{"N/A", 0}, RecordDate{"03/15/20O9", 20},
+                    // An earlier, longer text behind the NUL does not count.
+                    RecordDate{std::string("03/15\0/2009", 10), 0}));
+
+TEST(RecordDateCodeField, TheFieldEndEndsTheText) {
+  // Eight characters up to the field's end are the mm/dd/yy form.
+  EXPECT_EQ(RecordDateCode("03/15/2009", 8), 1200315u);
+  EXPECT_EQ(RecordDateCode("03/15/2009", 9), 200u);
 }
 
 TEST_P(DateVersion, Decodes) {

@@ -156,6 +156,20 @@ TEST(DetectMachine, FailedBiosTypeQueryLeavesTheTagToDecide) {
   EXPECT_EQ(MachineBios.firmwareTagFound, 0u);
 }
 
+TEST(DetectMachine, FoundTagOutlivesALaterDetectionOfAFamily) {
+  // Only a detection that finds no family looks for the tag and clears it.
+  MachineBuilder tagged = NtMachine(0);
+  tb::WriteSmbios(tagged, {}, tb::SmbiosTable({tb::SmbiosBiosInformation(7)}));
+  tagged.Text(0xFFF80000u, "$ZTEXFIRM");
+  StartWith(tagged);
+  ASSERT_EQ(Orrivane_Initialize(), 1u);
+  EXPECT_EQ(InstallShield_CheckBIOSTag(), 2u);
+  tb::Reset(PlainBoard(2));
+  ASSERT_EQ(Orrivane_Initialize(), 1u);
+  EXPECT_EQ(Orrivane_CheckBIOSTag(), 1u);
+  EXPECT_EQ(InstallShield_CheckBIOSTag(), 2u);
+}
+
 TEST(DetectMachine, FreeFailureAfterAFullDetection) {
   StartWith(PlainBoard(2).FreeFails());
   EXPECT_EQ(Orrivane_Initialize(), 0u);

@@ -82,6 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TableCase{"OneEntry", tb::Platform::Nt, 0xF800, 48, 0x01},
                     TableCase{"BothEntries", tb::Platform::Nt, 0xF800, {}, 0x09},
                     TableCase{"SecondEntryPastNtWindow", tb::Platform::Nt, 0xFFC0, {}, 0x01},
+                    // Entry 0 at 0xFFEF: its bytes 0, 1 and 14 (0xFFEF, 0xFFF0, 0xFFFD) lie in the NT window.
+                    TableCase{"EntryReadBytesInsideNtWindow", tb::Platform::Nt, 0xFFCF, {}, 0x01},
                     TableCase{"SecondEntryInside9xSegment", tb::Platform::Win9x, 0xFFC0, {}, 0x09},
                     TableCase{"SizeFieldPastNtWindow", tb::Platform::Nt, 0xFFF8, {}, 0}),
     [](const testing::TestParamInfo<TableCase>& info) { return info.param.name; });

@@ -169,6 +169,52 @@ TEST(Smbios, WalkEndsAtTheTableLengthNotTheWindow) {
   EXPECT_EQ(MachineBios.onboardLan, 0u);
 }
 
+TEST(Smbios, TableRunningPast4GiBIsNotMapped) {
+  // A window from 0xFFFFF000 of 8 KiB would wrap past the address space.
+  for (tb::Platform platform : {tb::Platform::Nt, tb::Platform::Win9x}) {
+    SmbiosEntry entry;
+    entry.tableAddress = 0xFFFFFF00;
+    entry.tableLength = 0x200;
+    MachineBuilder b;
+    b.Edit().platform = platform;
+    tb::WriteSmbios(b, entry, {});
+    uint32_t driver = OpenDriverOn(b);
+    MachineBios.onboardLan = 1;
+    orr::ScanSMBIOS(driver);
+    EXPECT_EQ(MapRequests(orr::kIoctl9xMapHigh).size() + MapRequests().size(), g_isNt ? 1u : 0u);  // the F segment
+    EXPECT_EQ(MachineBios.logoFlags, 0);
+    EXPECT_EQ(MachineBios.onboardLan, 1u);
+    ExpectNothingOutstanding();
+  }
+}
+
+TEST(Smbios, FieldsAreReadFromTheWindowWhereTheTableLengthCutsTheStructure) {
+  // The length byte 4 puts each string set inside the table; bytes 9 and 13
+  // lie past the table's length but inside the window.
+  const struct {
+    const char* name;
+    std::vector<uint8_t> structure;
+    uint16_t tableLength;
+    uint8_t logo, romSizeCode;
+    uint32_t lan;
+  } cases[] = {
+      {"chassis", {3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0D}, 8, 5, 0, 1},
+      {"BIOS information", {0, 4, 0, 0, 0, 0, 0, 0, 0, 0x0F}, 6, 0, 15, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmbiosEntry entry;
+    entry.tableLength = c.tableLength;
+    MachineBuilder b;
+    tb::WriteSmbios(b, entry, c.structure);
+    Scan(b);
+    EXPECT_EQ(MachineBios.logoFlags, c.logo);
+    EXPECT_EQ(MachineBios.onboardLan, c.lan);
+    EXPECT_EQ(MachineBios.romSizeCode, c.romSizeCode);
+  }
+  EXPECT_EQ(Orrivane_GetDMIBIOSSize(), 0x100000u);
+}
+
 TEST(Smbios, FailedTableWindowStillReleasesTheFSegment) {
   MachineBuilder b;
   tb::WriteSmbios(b, {}, BiosAndChassis(9));

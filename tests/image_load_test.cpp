@@ -122,6 +122,31 @@ TEST(ImageLoad, AmiRecordFinishesTheAnalysisWithoutTheService) {
   ExpectNothingOutstanding();
 }
 
+TEST(ImageLoad, EveryStepWorksFromTheFilesSizeNotTheBlocks) {
+  // GlobalSize may report more than was asked for: here blocks round up to
+  // 4 KiB. The F area, the tail area and the flash addresses of the ROM map
+  // all count from the file's end, and the slack is not image content.
+  StartDetected(tb::MachineBuilder().Nt().BiosType(2).GlobalSizeGranularity(0x1000));
+  tb::ImageBuilder record(0x20008);
+  record.AmiRecordV1(0x100, 0x1000, 0x1100, 0x1200, 0x1300)
+      .Text(record.FArea() + 0x1000, "AB12")
+      .Text(record.FArea() + 0x1100, "AB12 ID")
+      .Text(record.FArea() + 0x1200, "03/15/2009")
+      .Text(record.FArea() + 0x1300, "V1");
+  FileInfo info = AnalyseImage(record.Build());
+  EXPECT_EQ(info.result, 0u);
+  EXPECT_EQ(info.model, "AB12");
+
+  tb::ImageBuilder packed(0x80010);
+  packed.Meo(0x400, tb::BytesOf("TAGMODEL "))
+      .Member(0x20000, image_test::SystemBiosMember("RV5420"))
+      .BRomMap(packed.TailArea() + 0x1000, packed.FlashAddress(0x20000), packed.FlashAddress(0x40000), 0, 0);
+  info = AnalyseImage(packed.Build());
+  EXPECT_EQ(info.result, 0u);
+  EXPECT_EQ(info.model, "RV5420");
+  ExpectNothingOutstanding();
+}
+
 TEST(ImageLoad, SecondChunkLandsBehindTheFirst) {
   // 32,769 bytes: the model marker straddles the two reads.
   StartDetected();

@@ -2,12 +2,14 @@
 // the ZANTBIOS record and the "*MEO" marker.
 #include "image/identity_records.h"
 
+#include "detect/probes.h"
+#include "detect_helpers.h"
 #include "image_support.h"
 
 namespace {
 
 using image_test::AnalyseImage;
-using image_test::BlockOf;
+using image_test::SlotOf;
 using image_test::FileInfo;
 using image_test::ImageRequests;
 using image_test::StartDetected;
@@ -44,10 +46,10 @@ class ImageRecordsTest : public testing::Test {
   }
 
  private:
-  uint32_t Run(const tb::ImageBuilder& image, uint32_t (*step)(HGLOBAL)) {
-    HGLOBAL block = BlockOf(image.Build());
-    uint32_t found = step(block);
-    GlobalFree(block);
+  uint32_t Run(const tb::ImageBuilder& image, uint32_t (*step)(const orr::ImageSlot&)) {
+    orr::ImageSlot slot = SlotOf(image.Build());
+    uint32_t found = step(slot);
+    GlobalFree(slot.block);
     return found;
   }
 };
@@ -75,12 +77,12 @@ TEST_F(ImageRecordsTest, LockFailureChangesNothing) {
   Previous();
   tb::ImageBuilder image(kImage);
   VersionOne(image, 0x100, "AB12");
-  HGLOBAL block = BlockOf(image.Build());
+  orr::ImageSlot slot = SlotOf(image.Build());
   tb::FailGlobalLockAt(1);
-  EXPECT_EQ(orr::ReadAmiRecord(block), 0u);
+  EXPECT_EQ(orr::ReadAmiRecord(slot), 0u);
   tb::FailGlobalLockAt(1);
-  EXPECT_EQ(orr::ReadImageTags(block), 0u);
-  GlobalFree(block);
+  EXPECT_EQ(orr::ReadImageTags(slot), 0u);
+  GlobalFree(slot.block);
   ExpectPrevious();
 }
 
@@ -227,6 +229,24 @@ TEST_F(ImageRecordsTest, VersionOneWithATextRunningPastTheEndIsPassedOver) {
   EXPECT_STREQ(ImageBios.modelName, "SOUND");
 }
 
+TEST_F(ImageRecordsTest, VersionOneNeedsOnlyTheThreeTextsItIsReadFor) {
+  Previous();
+  tb::ImageBuilder image(kImage);
+  // The version text runs to the image's last byte, which is not a NUL.
+  image.AmiRecordV1(0x100, 0x1000, 0x1100, 0x1200, 0xFFF0)
+      .Text(kFArea + 0x1000, "AB12")
+      .Text(kFArea + 0x1100, "ID")
+      .Text(kFArea + 0x1200, "03/15/2009");
+  EXPECT_EQ(AmiRecord(image), 1u);
+  EXPECT_STREQ(ImageBios.modelName, "AB12");
+  EXPECT_STREQ(ImageBios.versionText, "");  // not the earlier image's
+  EXPECT_EQ(ImageBios.dateCode, 20090315u);
+  // The same version text ended inside the image is taken.
+  image.Bytes(kImage - 1, {0});
+  EXPECT_EQ(AmiRecord(image), 1u);
+  EXPECT_EQ(std::string(ImageBios.versionText), std::string(15, '\xFF'));
+}
+
 TEST_F(ImageRecordsTest, RecordCutByTheImageEndIsPassedOver) {
   Previous();
   tb::ImageBuilder image(kImage);
@@ -256,27 +276,46 @@ TEST_F(ImageRecordsTest, ShortImageHoldsOnlyTheTopOfTheFArea) {
   ExpectPrevious();
 }
 
-struct DateCase {
-  const char* text;
-  uint32_t code;
+// One record, read on a machine (BiosType 4, from its flash part) and in an
+// image: the same answers, the date code included.
+struct SameRecordCase {
+  const char* name;
+  uint8_t version;
+  tb::AmiTexts texts;
+  const char* model;
+  uint32_t dateCode;
 };
 
-class ImageDateCodes : public testing::TestWithParam<DateCase> {};
+class SameRecord : public ImageRecordsTest, public testing::WithParamInterface<SameRecordCase> {};
 
-TEST_P(ImageDateCodes, FromTheRecordsDateText) {
-  char field[32] = {};
-  std::strcpy(field, GetParam().text);
-  EXPECT_EQ(orr::ImageDateCode(field, sizeof field), GetParam().code) << GetParam().text;
+TEST_P(SameRecord, GivesTheSameAnswersOnTheMachineAndInAnImage) {
+  const SameRecordCase& c = GetParam();
+  tb::MachineBuilder machine;
+  tb::WriteAmiRecordInFlash(machine, 0x80000, 0x100, c.version, c.texts);
+  const uint32_t driver = OpenDriverOn(machine);
+  MachineBios.flashSize = 0x80000;
+  orr::ProbeExtendedIdentity(driver);
+  tb::ImageBuilder image(kImage);
+  image.Bytes(0x100, tb::AmiRecordStrings(c.version, c.texts));
+  ASSERT_EQ(AmiRecord(image), 1u);
+  EXPECT_STREQ(MachineBios.modelName, c.model);
+  EXPECT_STREQ(ImageBios.modelName, c.model);
+  EXPECT_STREQ(ImageBios.idString, MachineBios.idString);
+  EXPECT_STREQ(ImageBios.dateText, MachineBios.dateText);
+  EXPECT_STREQ(ImageBios.versionText, MachineBios.versionText);
+  EXPECT_EQ(MachineBios.dateCode, c.dateCode);
+  EXPECT_EQ(ImageBios.dateCode, c.dateCode);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ImageDateCodes,
-                         testing::Values(DateCase{"03/15/2009", 20090315},
-                                         DateCase{"03-15-2009", 20090315},  // separators are never read
-                                         // mm/dd/yy: as the date-and-version decoding counts it
-                                         DateCase{"12/31/09", 1091231}, DateCase{"01/01/70", 700101},
-                                         // anything else has no date code
-                                         DateCase{"N/A", 0}, DateCase{"03/15/2009 ", 0}, DateCase{"3/15/2009", 0},
-                                         DateCase{"03/15/20O9", 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SameRecord,
+    testing::Values(
+        SameRecordCase{"ShortDate", 2, {"AB12", "AB12 BIOS", "11/20/09", "1.10"}, "AB12", 1091120},
+        SameRecordCase{"ShortDateBefore2000", 3, {"AB12", "ID", "05/17/99", "1.0", "PRO"}, "AB12(PRO)", 990517},
+        SameRecordCase{"LongDateAndMore", 4, {"AB12", "ID", "03/15/2009-Rev B", "2.0", "", "Desc"}, "AB12", 20090315},
+        SameRecordCase{"LongDateTrailingBlank", 5, {"AB12", "ID", "04/01/2010 ", "2.1", "", "", "ABCDEFGH123"}, "AB12",
+                       20100401}),
+    [](const testing::TestParamInfo<SameRecordCase>& info) { return info.param.name; });
 
 // ZANTBIOS record and "*MEO" marker
 
@@ -292,6 +331,27 @@ TEST_F(ImageRecordsTest, NeitherMarkGivesNotApplicableAndNoSuccess) {
   EXPECT_STREQ(ImageBios.idString, "N/A");
   EXPECT_STREQ(ImageBios.dateText, "N/A");
   EXPECT_STREQ(ImageBios.modelName, "OLDMODEL");
+}
+
+TEST_F(ImageRecordsTest, RomMapAloneRecognisesTheImage) {
+  // Either kind counts, found as the member search finds it: at a 16-byte
+  // step of the tail area, its region words inside the image.
+  const struct {
+    const char* name;
+    uint32_t at;
+    bool bMap;
+    uint32_t recognised;
+  } cases[] = {{"B", 0x1000, true, 1}, {"N", 0x1FFE0, false, 1}, {"B cut by the end", kImage - 32, true, 0},
+               {"N off the step", 0x1008, false, 0}};
+  for (const auto& c : cases) {
+    tb::ImageBuilder image(kImage);
+    if (c.bMap)
+      image.BRomMap(c.at, 0xFFFE0000, 0xFFFE1000, 0, 0);
+    else
+      image.NRomMap(c.at, 0xFFFE0000, 0xFFFE1000, 0, 0);
+    EXPECT_EQ(ImageTags(image), c.recognised) << c.name;
+    EXPECT_STREQ(ImageBios.idString, "N/A") << c.name;
+  }
 }
 
 TEST_F(ImageRecordsTest, ZantBiosRecordGivesTheIdAndTheDate) {

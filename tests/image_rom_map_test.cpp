@@ -230,15 +230,23 @@ TEST_F(ImageExtraction, RefusedFirstRequestGives306) {
   EXPECT_EQ(info.idString, "N/A");
 }
 
-TEST_F(ImageExtraction, ServiceErrorOfTheSecondRequestIsTheResult) {
-  tb::Reset(tb::MachineBuilder().Nt().BiosType(2).ImageServiceError(450));
-  FileInfo info = AnalyseImage(WithMember(SystemBiosMember("RV5420")).Build());
-  EXPECT_EQ(info.result, 450u);
-  EXPECT_EQ(info.idString, "N/A");
-  EXPECT_EQ(info.date, "N/A");
-  EXPECT_EQ(info.model, "TAGMODEL");
-  EXPECT_EQ(ImageRequests(), (std::vector<uint32_t>{orr::kRequestExpandMember, orr::kRequestImageStatus,
-                                                    orr::kRequestImageFinish}));
+TEST_F(ImageExtraction, FailedSecondRequestIsTheResult) {
+  // Its serviceError, or 307 when it fails without writing one.
+  tb::MachineBuilder failing;
+  failing.Nt().BiosType(2).ImageServiceError(450);
+  tb::MachineBuilder silent;
+  silent.Nt().BiosType(2).StatusFailsSilently();
+  for (const auto& [machine, result] : {std::make_pair(failing, 450u), std::make_pair(silent, 307u)}) {
+    tb::Reset(machine);
+    FileInfo info = AnalyseImage(WithMember(SystemBiosMember("RV5420")).Build());
+    EXPECT_EQ(info.result, result);
+    EXPECT_EQ(info.idString, "N/A");
+    EXPECT_EQ(info.date, "N/A");
+    EXPECT_EQ(info.model, "TAGMODEL");
+    EXPECT_EQ(ImageRequests(), (std::vector<uint32_t>{orr::kRequestExpandMember, orr::kRequestImageStatus,
+                                                      orr::kRequestImageFinish}));
+    ExpectNothingOutstanding();
+  }
 }
 
 TEST_F(ImageExtraction, DamagedMemberReportsTheServicesNumber) {
@@ -264,27 +272,53 @@ TEST_F(ImageExtraction, ExpandsTheSystemBiosAndReadsItsFSegment) {
   EXPECT_EQ(info.amiTagFound, 0u);
 }
 
+// A service library may write over the block's words between requests
+// (scribble): the library sets the two handle words before each request.
 TEST_F(ImageExtraction, OneServiceBlockServesTheThreeRequests) {
-  ASSERT_EQ(AnalyseImage(WithMember(SystemBiosMember("RV5420")).Build()).result, 0u);
-  std::vector<orr::ImageServiceBlock> blocks;
-  for (const tb::Request& r : tb::ServiceRequests()) {
-    if ((r.code >> 16) != 200) continue;
-    ASSERT_EQ(r.input.size(), sizeof(orr::ImageServiceBlock));
-    orr::ImageServiceBlock b;
-    std::memcpy(&b, r.input.data(), sizeof b);
-    blocks.push_back(b);
+  for (bool scribble : {false, true}) {
+    SCOPED_TRACE(scribble ? "scribbled between requests" : "left alone");
+    tb::Reset(tb::MachineBuilder().Nt().BiosType(2).ScribbleImageBlock(scribble));
+    FileInfo info = AnalyseImage(WithMember(SystemBiosMember("RV5420")).Build());
+    EXPECT_EQ(info.result, 0u);
+    EXPECT_EQ(info.model, "RV5420");
+    std::vector<orr::ImageServiceBlock> blocks;
+    for (const tb::Request& r : tb::ServiceRequests()) {
+      if ((r.code >> 16) != 200) continue;
+      ASSERT_EQ(r.input.size(), sizeof(orr::ImageServiceBlock));
+      orr::ImageServiceBlock b;
+      std::memcpy(&b, r.input.data(), sizeof b);
+      blocks.push_back(b);
+    }
+    ASSERT_EQ(blocks.size(), 3u);
+    const uint32_t left = scribble ? tb::kScribbleWord : 0;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      const orr::ImageServiceBlock& b = blocks[i];
+      EXPECT_EQ(std::vector<uint8_t>(b.reserved, b.reserved + 1024), std::vector<uint8_t>(1024, 0));
+      EXPECT_EQ(b.outputBlock, blocks[0].outputBlock);
+      // 0 for the expansion; the other two find them as the service left them.
+      EXPECT_EQ(b.zero1032, i == 0 ? 0u : left);
+      EXPECT_EQ(b.zero1036, i == 0 ? 0u : left);
+    }
+    // The member block for the expansion, the image block for the other two.
+    EXPECT_NE(blocks[0].outputBlock, tb::kScribbleWord);
+    EXPECT_NE(blocks[0].inputBlock, blocks[1].inputBlock);
+    EXPECT_EQ(blocks[1].inputBlock, blocks[2].inputBlock);
+    EXPECT_NE(blocks[1].inputBlock, blocks[0].outputBlock);
+    EXPECT_NE(blocks[1].inputBlock, tb::kScribbleWord);
   }
-  ASSERT_EQ(blocks.size(), 3u);
-  for (const orr::ImageServiceBlock& b : blocks) {
-    EXPECT_EQ(std::vector<uint8_t>(b.reserved, b.reserved + 1024), std::vector<uint8_t>(1024, 0));
-    EXPECT_EQ(b.outputBlock, blocks[0].outputBlock);
-    EXPECT_EQ(b.zero1032, 0u);
-    EXPECT_EQ(b.zero1036, 0u);
-  }
-  // The member block for the expansion, the image block for the other two.
-  EXPECT_NE(blocks[0].inputBlock, blocks[1].inputBlock);
-  EXPECT_EQ(blocks[1].inputBlock, blocks[2].inputBlock);
-  EXPECT_NE(blocks[1].inputBlock, blocks[0].outputBlock);
+}
+
+TEST_F(ImageExtraction, RomMapWithoutTagsIsExpandedToo) {
+  tb::ImageBuilder image(kImage);
+  image.Member(0x20000, SystemBiosMember("RV5420"))
+      .BRomMap(kTail + 0x1000, image.FlashAddress(0x20000), image.FlashAddress(0x40000), 0, 0);
+  FileInfo info = AnalyseImage(image.Build());
+  EXPECT_EQ(info.result, 0u);
+  EXPECT_EQ(info.model, "RV5420");
+  // An N ROM map alone: recognised, and the member found at a 64 KiB boundary.
+  tb::ImageBuilder nOnly(kImage);
+  nOnly.Member(0x30000, SystemBiosMember("RV5420")).NRomMap(kTail + 0x1000, 0, 0, 0, 0);
+  EXPECT_EQ(AnalyseImage(nOnly.Build()).result, 0u);
 }
 
 TEST_F(ImageExtraction, AwardImageWithoutTagsIsExpandedToo) {

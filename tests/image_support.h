@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "image/image_block.h"
 #include "image_builder.h"
 #include "library_state.h"
 #include "machine_builder.h"
@@ -74,13 +75,14 @@ inline FileInfo AnalyseImage(const std::vector<uint8_t>& image, const std::strin
   return Analyse(file.path());
 }
 
-// The image in a movable block, as LoadBiosImage leaves it; freed by the test.
-inline HGLOBAL BlockOf(const std::vector<uint8_t>& bytes) {
+// The image in a movable block with its size, as LoadBiosImage leaves it;
+// freed by the test.
+inline orr::ImageSlot SlotOf(const std::vector<uint8_t>& bytes) {
   HGLOBAL block = GlobalAlloc(GHND, bytes.size());
   void* data = GlobalLock(block);
   std::memcpy(data, bytes.data(), bytes.size());
   GlobalUnlock(block);
-  return block;
+  return orr::ImageSlot{block, static_cast<uint32_t>(bytes.size())};
 }
 
 // A system BIOS whose F segment names the model: identification text

@@ -96,6 +96,18 @@ TEST(ImageTool, UnreadableFileIsAResultAndTheExitStatusIs1) {
   EXPECT_EQ(lines[1]["resultText"], "the file cannot be read");
 }
 
+TEST(ImageTool, ServiceThatGivesNoOutcomeIsAFailure) {
+  const std::string silent = WriteTempFile("image_silent_service.json", R"({ "platform": "nt",
+      "driver": { "biosType": 2 }, "service": { "statusFailsSilently": true } })");
+  ToolRun run = RunTool({"image", "--json", "--profile", silent, SampleImage()});
+  EXPECT_EQ(run.status, 1);
+  std::vector<json> lines = JsonLines(run.out);
+  ASSERT_EQ(lines.size(), 1u) << run.out;
+  EXPECT_EQ(lines[0]["result"], 307);
+  EXPECT_EQ(lines[0]["resultText"], "the service library gave no outcome of the expansion");
+  EXPECT_EQ(lines[0]["idString"], "N/A");
+}
+
 TEST(ImageTool, JsonCarriesExactlyTheImagesAnswers) {
   ToolRun run = RunTool({"image", "--json", SampleImage(), AmiImage("AB12", "03/15/2009")});
   EXPECT_EQ(run.status, 0) << run.err;
@@ -165,6 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
         // 20090105 is the larger number but the earlier date.
         CheckCase{"CalendarDatesNotNumbers", "RV5420", "12/31/09", "RV5420", "01/05/2009", "older", 1},
         CheckCase{"SameDayInBothForms", "RV5420", "03/15/09", "RV5420", "03/15/2009", "same", 1},
+        // A record date that goes on behind mm/dd/yyyy still dates the image.
+        CheckCase{"RecordDateWithTextBehind", "RV5420", "01/01/09", "RV5420", "03/15/2009 rev B", "newer", 0},
         CheckCase{"ModelIgnoresLetterCase", "", "", "rv5420", "03/15/2009", "newer", 0},
         CheckCase{"DemoPairIsNewer", "", "", "", "", "newer", 0}),
     [](const testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
@@ -182,6 +196,23 @@ TEST(CheckToolAlone, AlternativeModelSuitsToo) {
   EXPECT_EQ(out["verdict"], "newer");
   EXPECT_EQ(out["machine"]["model"], "TX4410");
   EXPECT_EQ(out["machine"]["altModel"], "TX4410B");
+}
+
+TEST(CheckToolAlone, TwoDigitRecordYearsCompareAsDates) {
+  // BiosType 4 whose record dates itself 11/20/09, against images whose records use either form.
+  const std::string profile = WriteTempFile("machine_short_date.json", R"({
+    "platform": "nt", "service": { "flashSize": 1048576 }, "driver": { "biosType": 4 },
+    "memory": [ { "address": "0xFFF08000", "text": "$ZANTAMI$\u0002TX4410\u0000TX4410 BIOS\u000011/20/09\u00003.02" } ] })");
+  const struct {
+    const char* date;
+    const char* verdict;
+  } cases[] = {{"01/05/05", "older"}, {"11/20/2009", "same"}, {"12/01/09", "newer"}};
+  for (const auto& c : cases) {
+    ToolRun run = RunTool({"check", "--profile", profile, "--json", AmiImage("TX4410", c.date)});
+    json out = json::parse(run.out);
+    EXPECT_EQ(out["machine"]["dateCode"], 1091120) << c.date;
+    EXPECT_EQ(out["verdict"], c.verdict) << c.date;
+  }
 }
 
 TEST(CheckToolAlone, ImageThatNamesNoModelSuitsNoBoard) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "interface/records.h"
 #include "library_reset.h"
@@ -15,8 +16,9 @@ inline void ResetLibrary() { tb::ResetLibraryState(); }
 inline void StartWith(const tb::Machine& machine) { tb::StartLibraryOn(machine); }
 
 // Every window mapped on NT, every global block and lock, every token, SID
-// and device set was given back.
+// and device set was given back, each once, and no Windows contract broken.
 inline void ExpectNothingOutstanding() {
+  for (const std::string& violation : tb::ContractViolations()) ADD_FAILURE() << "contract broken: " << violation;
   EXPECT_EQ(tb::OutstandingMappedWindows(), 0u) << "mapped windows not released";
   EXPECT_EQ(tb::OutstandingGlobalBlocks(), 0u) << "global blocks not freed";
   EXPECT_EQ(tb::LockedGlobalBlocks(), 0u) << "global blocks still locked";

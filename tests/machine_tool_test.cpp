@@ -42,7 +42,8 @@ TEST_P(MachineTool, JsonAnswersMatchFieldByField) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MachineTool,
-                         testing::Values("demo", "extended-9x", "firmware-tag", "open-error", "bytes-9x", "plugins-wide"),
+                         testing::Values("demo", "extended-9x", "extended-nt", "firmware-tag", "open-error", "bytes-9x",
+                                         "plugins-wide"),
                          [](const testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
                            name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
@@ -66,6 +67,13 @@ TEST(MachineToolText, AlignsEveryAnswerAndShowsMessagesOnStandardError) {
     EXPECT_EQ(line.find_first_not_of(' ', line.find("  ")), column) << line;
   }
   EXPECT_EQ(lines.back(), std::string("Orrivane_GetDMIBIOSSize") + std::string(column - 23, ' ') + "65536");
+}
+
+// The release number the DLL's version resource carries, on the tool too.
+TEST(MachineToolText, VersionIsTheRelease) {
+  ToolRun run = RunTool({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "orrivane 1.3.0.1\n");
 }
 
 TEST(MachineToolText, DemoMachineNamesItsOnboardDevices) {

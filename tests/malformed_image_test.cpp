@@ -6,12 +6,12 @@
 
 namespace {
 
-using image_test::BlockOf;
+using image_test::SlotOf;
 
 uint32_t ReadAmiRecordOf(const std::vector<uint8_t>& image) {
-  HGLOBAL block = BlockOf(image);
-  const uint32_t applied = orr::ReadAmiRecord(block);
-  GlobalFree(block);
+  const orr::ImageSlot slot = SlotOf(image);
+  const uint32_t applied = orr::ReadAmiRecord(slot);
+  GlobalFree(slot.block);
   return applied;
 }
 

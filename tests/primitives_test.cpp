@@ -118,6 +118,14 @@ TEST_P(PrimitivesOnBothFamilies, MapPhysicalSendsAddressAndLengthAndUnmapGivesTh
   EXPECT_EQ(tb::OutstandingMappedWindows(), 0u);
 }
 
+TEST_P(PrimitivesOnBothFamilies, WindowRunningPast4GiBIsNotAskedFor) {
+  StartOn(On(GetParam()));
+  EXPECT_EQ(MapPhysical(kDriver, 0xFFFFF000, 0x2000), 0u);
+  EXPECT_EQ(MapPhysicalHigh9x(kDriver, 0xFFFFFF00, 0x101), 0u);
+  EXPECT_TRUE(tb::DriverRequests().empty());
+  EXPECT_NE(MapPhysical(kDriver, 0xFFFFF000, 0x1000), 0u);  // ending at 4 GiB exactly is fine
+}
+
 TEST_P(PrimitivesOnBothFamilies, UnmapOfNoWindowSendsNothing) {
   StartOn(On(GetParam()));
   UnmapPhysical(kDriver, 0);

@@ -19,11 +19,16 @@ using Bytes = std::vector<uint8_t>;
 Machine Sentinel() {
   return MachineBuilder()
       .Win9x()
+      .ReportedPlatform(Platform::Nt)
+      .VersionCallFails()
       .CurrentDirectory("Z:\\kept")
+      .GlobalSizeGranularity(64)
       .OpenError(103)
       .FreeFails()
       .FlashSize(7)
       .ImageServiceError(9)
+      .StatusFailsSilently()
+      .ScribbleImageBlock()
       .BiosType(9)
       .PluginBlockA({0xEE})
       .PluginBlockB({0xDD, 0xCC})
@@ -41,12 +46,17 @@ Machine Sentinel() {
 
 void ExpectSameMachine(const Machine& got, const Machine& want) {
   EXPECT_EQ(got.platform, want.platform);
+  EXPECT_EQ(got.reportedPlatform, want.reportedPlatform);
+  EXPECT_EQ(got.versionCallFails, want.versionCallFails);
   EXPECT_EQ(got.currentDirectory, want.currentDirectory);
+  EXPECT_EQ(got.globalSizeGranularity, want.globalSizeGranularity);
   EXPECT_EQ(got.openError, want.openError);
   EXPECT_EQ(got.freeFails, want.freeFails);
   EXPECT_EQ(got.flashSize, want.flashSize);
   EXPECT_EQ(got.refuseExpand, want.refuseExpand);
   EXPECT_EQ(got.imageServiceError, want.imageServiceError);
+  EXPECT_EQ(got.statusFailsSilently, want.statusFailsSilently);
+  EXPECT_EQ(got.scribbleImageBlock, want.scribbleImageBlock);
   EXPECT_EQ(got.biosType, want.biosType);
   EXPECT_EQ(got.pluginBlockA, want.pluginBlockA);
   EXPECT_EQ(got.pluginBlockB, want.pluginBlockB);
@@ -131,6 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"ArrayAsObject", R"({"memory": {"address": 0}})", "memory", "must be an array"},
         Refused{"NullWhereNoDefault", R"({"service": {"openError": null}})", "service.openError", "must be a number"},
         Refused{"PlatformUnknown", R"({"platform": "NT"})", "platform", "not a platform"},
+        Refused{"ReportedPlatformUnknown", R"({"reportedPlatform": "me"})", "reportedPlatform", "not a platform"},
         Refused{"FailMapAtElement", R"({"driver": {"failMapAt": ["0xF0000", true]}})", "driver.failMapAt[1]",
                 "must be a number"},
         // Numbers.
@@ -144,6 +155,11 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"BadHexDigit", R"({"driver": {"biosType": "0x1G"}})", "driver.biosType", "not a hex number"},
         Refused{"PrefixOnly", R"({"driver": {"biosType": "0x"}})", "driver.biosType", "not a number"},
         Refused{"SignedHex", R"({"driver": {"biosType": "-0x1"}})", "driver.biosType", "not a number"},
+        Refused{"GranularityNotAPowerOfTwo", R"({"globalSizeGranularity": 24})", "globalSizeGranularity",
+                "not a power of two"},
+        Refused{"GranularityZero", R"({"globalSizeGranularity": 0})", "globalSizeGranularity", "not a power of two"},
+        Refused{"GranularityAbove64KiB", R"({"globalSizeGranularity": 131072})", "globalSizeGranularity",
+                "out of range"},
         // Memory regions.
         Refused{"AddressBeyond4GiB", R"({"memory": [{"address": "0x100000000", "hex": ""}]})", "memory[0].address",
                 "out of range"},
@@ -232,14 +248,19 @@ TEST(Profile, FullProfileSetsEveryField) {
   std::string error;
   ASSERT_TRUE(LoadProfile(kProfiles + "/full.json", m, error)) << error;
 
-  EXPECT_EQ(m.platform, Platform::Win9x);
+  EXPECT_EQ(m.platform, Platform::Nt);
+  EXPECT_EQ(m.reportedPlatform, Platform::Win9x);
+  EXPECT_TRUE(m.versionCallFails);
   EXPECT_EQ(m.currentDirectory, "D:\\tools");
+  EXPECT_EQ(m.globalSizeGranularity, 4096u);
 
   EXPECT_EQ(m.openError, 107u);
   EXPECT_TRUE(m.freeFails);
   EXPECT_EQ(m.flashSize, 524288u);
   EXPECT_TRUE(m.refuseExpand);
   EXPECT_EQ(m.imageServiceError, 0x12Du);
+  EXPECT_TRUE(m.statusFailsSilently);
+  EXPECT_TRUE(m.scribbleImageBlock);
 
   EXPECT_EQ(m.biosType, 4u);
   std::array<uint8_t, 21> ramp{};

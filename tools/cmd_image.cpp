@@ -43,6 +43,7 @@ std::string ResultText(uint32_t result) {
     case ORRIVANE_ERR_UNKNOWN: return "not a BIOS image the library recognises";
     case ORRIVANE_ERR_WORK: return "no memory for the expansion";
     case ORRIVANE_ERR_SERVICE: return "the service library refused the expansion";
+    case ORRIVANE_ERR_NO_STATUS: return "the service library gave no outcome of the expansion";
     // The simulated service library's own numbers.
     case tb::kExpandBadHeader: return "service library: the member's header is damaged";
     case tb::kExpandBadChecksum: return "service library: the member's header checksum is wrong";
@@ -168,9 +169,7 @@ CalendarDate CalendarOf(uint32_t dateCode) {
 
 std::string CalendarText(uint32_t dateCode) {
   CalendarDate d = CalendarOf(dateCode);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u", d.year, d.month, d.day);
-  return text;
+  return PaddedDecimal(d.year, 4) + "-" + PaddedDecimal(d.month, 2) + "-" + PaddedDecimal(d.day, 2);
 }
 
 bool SameModel(const std::string& a, const std::string& b) {
@@ -190,7 +189,8 @@ const char* Verdict(const MachineIdentity& machine, const ImageIdentity& image) 
                (SameModel(image.model, machine.model) || SameModel(image.model, machine.altModel));
   if (!suits) return "other board";
   CalendarDate m = CalendarOf(machine.dateCode), i = CalendarOf(image.dateCode);
-  uint64_t mk = m.year * 10000ull + m.month * 100 + m.day, ik = i.year * 10000ull + i.month * 100 + i.day;
+  auto key = [](const CalendarDate& d) { return uint64_t{d.year} * 10000 + uint64_t{d.month} * 100 + d.day; };
+  const uint64_t mk = key(m), ik = key(i);
   return ik > mk ? "newer" : ik == mk ? "same" : "older";
 }
 

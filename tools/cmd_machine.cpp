@@ -89,12 +89,11 @@ std::vector<Answer> AskEveryQuery() {
 // The onboard device bits by name, for the text output.
 std::string DeviceBits(uint32_t bits) {
   static const char* const kNames[] = {"network", "multimedia", "chipset audio", "chipset HD audio"};
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%02X", bits);
+  const std::string hex = "0x" + HexDigits(bits, 2);
   std::string names;
   for (uint32_t bit = 0; bit < 4; ++bit)
     if (bits & (1u << bit)) names += (names.empty() ? "" : ", ") + std::string(kNames[bit]);
-  return names.empty() ? hex : std::string(hex) + " (" + names + ")";
+  return names.empty() ? hex : hex + " (" + names + ")";
 }
 
 void PrintText(uint32_t initialized, const std::vector<Answer>& answers) {

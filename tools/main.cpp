@@ -2,11 +2,14 @@
 // what they answer; with --dll, the exports of ORRIVANE.DLL run under the
 // emulator against the same simulated machine.
 #include <CLI/CLI.hpp>
+
+#include <exception>
 #include <iostream>
 #include <string>
 
 #include "commands.h"
 #include "dll_runner.h"
+#include "orrivane_version.h"
 
 namespace {
 
@@ -23,8 +26,11 @@ struct DllNotLoadable {
 
 const dllrun::OrrivaneApi& Library() { return *g_library; }
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   CLI::App app{"Which BIOS a simulated machine runs and which BIOS an image file holds"};
+  app.set_version_flag("--version", "orrivane " ORRIVANE_VERSION_DOTTED);
   app.require_subcommand(1);
   std::string dll;
   app.add_option("--dll", dll,
@@ -59,4 +65,17 @@ int main(int argc, char** argv) {
     return kDllFailed;
   }
   return exitStatus;
+}
+
+}  // namespace
+
+// Whatever escapes a command (a profile the loader cannot take, memory) ends
+// the run with exit status 2 and the reason, never with an abort.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "orrivane: " << e.what() << "\n";
+    return 2;
+  }
 }

@@ -1,6 +1,19 @@
 #include "text_output.h"
 
-#include <cstdio>
+#include <iomanip>
+#include <sstream>
+
+std::string HexDigits(uint32_t value, int width) {
+  std::ostringstream out;
+  out << std::uppercase << std::hex << std::setw(width) << std::setfill('0') << value;
+  return out.str();
+}
+
+std::string PaddedDecimal(uint32_t value, int width) {
+  std::ostringstream out;
+  out << std::setw(width) << std::setfill('0') << value;
+  return out.str();
+}
 
 std::string Escaped(const std::string& bytes) {
   std::string out;
@@ -9,9 +22,7 @@ std::string Escaped(const std::string& bytes) {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c < 0x20 || c >= 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
+      out += "\\x" + HexDigits(c, 2);
     } else {
       out += static_cast<char>(c);
     }

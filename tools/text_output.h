@@ -1,8 +1,13 @@
 // How the tool shows the library's texts, which are single bytes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+// value as upper-case hexadecimal digits, at least width of them.
+std::string HexDigits(uint32_t value, int width);
+// value in decimal, at least width digits (leading zeros).
+std::string PaddedDecimal(uint32_t value, int width);
 // Unprintable bytes as \xNN, quote and backslash escaped.
 std::string Escaped(const std::string& bytes);
 // The same, between double quotes.

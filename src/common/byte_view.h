@@ -35,7 +35,7 @@ class ByteView {
 
   uint8_t U8(uint32_t offset) const { return offset < size_ ? data_[offset] : 0; }
   uint16_t U16(uint32_t offset) const {
-    return Contains(offset, 2) ? static_cast<uint16_t>(data_[offset] | data_[offset + 1] << 8) : 0;
+    return Contains(offset, 2) ? static_cast<uint16_t>(data_[offset] | data_[offset + 1] << 8) : uint16_t{0};
   }
   uint32_t U32(uint32_t offset) const {
     if (!Contains(offset, 4)) return 0;

@@ -14,6 +14,17 @@ int32_t ParseDecimal(const char* text, uint32_t length) {
   return static_cast<int32_t>(negative ? 0u - value : value);
 }
 
+uint32_t DateCode(uint32_t year, uint32_t month, uint32_t day) {
+  constexpr uint32_t kFirstYearOf1900s = 70;
+  if (year < kFirstYearOf1900s) year += 100;
+  return year * 10000u + month * 100u + day;
+}
+
+char ModelTextCharacter(uint8_t byte) {
+  constexpr uint8_t kLineCharacter = 0xC4;
+  return byte == kLineCharacter ? '-' : static_cast<char>(byte);
+}
+
 uint32_t FieldLength(const char* field, uint32_t fieldSize) {
   const void* nul = std::memchr(field, 0, fieldSize);
   return nul ? static_cast<uint32_t>(static_cast<const char*>(nul) - field) : fieldSize;

@@ -11,6 +11,15 @@ namespace orr {
 // no digits give 0. Wraps in 32 bits instead of overflowing.
 int32_t ParseDecimal(const char* text, uint32_t length);
 
+// year * 10000 + month * 100 + day in wrapping 32-bit arithmetic, where a
+// year below 70 (compared unsigned) counts as year + 100: two-digit years
+// count from 1900 and order across 2000; four-digit years stay as they are.
+uint32_t DateCode(uint32_t year, uint32_t month, uint32_t day);
+
+// Model texts show the byte 0xC4, the horizontal line of the IBM PC
+// character set, as "-"; every other byte stands for itself.
+char ModelTextCharacter(uint8_t byte);
+
 // Copies src into dst of dstSize bytes, cut so that a NUL always fits.
 void CopyTextBounded(char* dst, uint32_t dstSize, const char* src);
 

@@ -22,11 +22,9 @@ void DecodeDateVersionString(ByteView text, char* versionText, const char* model
   if (cutShort)
     for (uint32_t at : kDigitPositions) dateText[at] = '0';
 
-  const int32_t month = ParseDecimal(dateText, 2);
-  const int32_t day = ParseDecimal(dateText + 3, 2);
-  uint32_t year = static_cast<uint32_t>(ParseDecimal(dateText + 6, dateLength - 6));
-  if (year < 70) year += 100;  // two-digit years before 70 belong to the 2000s
-  *dateCode = year * 10000u + static_cast<uint32_t>(month) * 100u + static_cast<uint32_t>(day);
+  *dateCode = DateCode(static_cast<uint32_t>(ParseDecimal(dateText + 6, dateLength - 6)),
+                       static_cast<uint32_t>(ParseDecimal(dateText, 2)),
+                       static_cast<uint32_t>(ParseDecimal(dateText + 3, 2)));
 
   // The version text lies between the run of "-" behind the date and the
   // one separator character in front of the model name.
@@ -46,17 +44,6 @@ void DecodeDateVersionString(ByteView text, char* versionText, const char* model
   if (modelLength > 0) model = whole.FindFirst(Marker{modelName, modelLength}, start + 1);
   if (model == kNotFound) return;
   whole.Sub(start, model - 1 - start).CopyText(0, versionText, kVersionTextSize);
-}
-
-uint32_t RecordDateCode(const char* dateText, uint32_t dateTextSize) {
-  // mm/dd/yyyy read as yyyymmdd. A position behind the text's NUL reads as
-  // NUL, so what an earlier, longer text left in the field never counts.
-  static constexpr uint32_t kOrder[] = {6, 7, 8, 9, 0, 1, 3, 4};
-  const uint32_t length = FieldLength(dateText, dateTextSize);
-  char digits[sizeof kOrder / sizeof kOrder[0]];
-  for (uint32_t i = 0; i < sizeof kOrder / sizeof kOrder[0]; ++i)
-    digits[i] = kOrder[i] < length ? dateText[kOrder[i]] : '\0';
-  return static_cast<uint32_t>(ParseDecimal(digits, sizeof digits));
 }
 
 }  // namespace orr

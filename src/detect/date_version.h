@@ -18,9 +18,4 @@ constexpr uint32_t kVersionTextSize = 60;
 void DecodeDateVersionString(ByteView text, char* versionText, const char* modelName, char* dateText,
                              uint32_t* dateCode);
 
-// The number an identity record's date text mm/dd/yyyy gives as yyyymmdd:
-// the characters at positions 6, 7, 8, 9, 0, 1, 3, 4, converted as a
-// signed decimal. Positions behind the text's NUL (or dateTextSize) end it.
-uint32_t RecordDateCode(const char* dateText, uint32_t dateTextSize);
-
 }  // namespace orr

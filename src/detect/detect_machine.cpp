@@ -6,6 +6,7 @@
 #include "detect/identity_area.h"
 #include "detect/probes.h"
 #include "hwaccess/contract.h"
+#include "hwaccess/platform_family.h"
 #include "hwaccess/primitives.h"
 #include "hwaccess/service.h"
 #include "interface/records.h"
@@ -60,7 +61,7 @@ void ReadFSegmentIdentity(uint32_t driver) {
       uint32_t length = FieldLength(MachineBios.modelName, sizeof MachineBios.modelName);
       if (length > 0 && MachineBios.modelName[length - 1] == 'C') MachineBios.modelName[--length] = '\0';
       for (uint32_t i = 0; i < length; ++i)
-        if (static_cast<uint8_t>(MachineBios.modelName[i]) == 0xC4) MachineBios.modelName[i] = '-';
+        MachineBios.modelName[i] = ModelTextCharacter(static_cast<uint8_t>(MachineBios.modelName[i]));
     }
   }
   CloseWindow(driver, fsegment);
@@ -97,10 +98,7 @@ uint32_t DetectMachineBios() {
   MachineBios.biosType = 0;
   g_isNt = 0;
 
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof version;
-  GetVersionExA(&version);
-  if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) g_isNt = 1;
+  if (RunningOnNtFamily()) g_isNt = 1;
 
   DriverBlock open = {};
   lstrcpyA(open.name, kDriverName);

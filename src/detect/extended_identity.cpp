@@ -2,7 +2,7 @@
 // record in the F segment or a later one in the flash part.
 #include "common/text.h"
 #include "detect/ami_record.h"
-#include "detect/date_version.h"
+#include "detect/ami_record_texts.h"
 #include "detect/probes.h"
 #include "hwaccess/primitives.h"
 #include "interface/records.h"
@@ -11,8 +11,6 @@ namespace orr {
 namespace {
 
 constexpr uint32_t kFlashSearchTail = 16;  // the search stops this far before the flash part's end
-constexpr uint32_t kEditionSize = 100;
-constexpr uint32_t kDescriptionLength = 30;
 
 // The four texts of a version-1 record lie where its offset table says,
 // counted from the start of the F segment.
@@ -33,27 +31,6 @@ bool ReadVersion1Record(uint32_t driver) {
   return found;
 }
 
-// The texts of a later record follow each other; each starts behind the
-// whole previous text, however much of it its field kept.
-void ReadStringList(ByteView flash, uint32_t at, uint8_t version) {
-  at = flash.CopyText(at, MachineBios.modelName, sizeof MachineBios.modelName);
-  at = flash.CopyText(at, MachineBios.idString, sizeof MachineBios.idString);
-  at = flash.CopyText(at, MachineBios.dateText, sizeof MachineBios.dateText);
-  at = flash.CopyText(at, MachineBios.versionText, sizeof MachineBios.versionText);
-  if (version >= 3) {
-    char edition[kEditionSize];
-    at = flash.CopyText(at, edition, sizeof edition);
-    // Cut at the field's end, as the image analysis does with the same
-    // record, so that a machine and its image report the same name.
-    if (edition[0] != '\0') {
-      AppendField(MachineBios.modelName, "(");
-      AppendField(MachineBios.modelName, edition);
-      AppendField(MachineBios.modelName, ")");
-    }
-  }
-  if (version >= 4) flash.CopyText(at, MachineBios.descriptionText, kDescriptionLength + 1);
-}
-
 bool ReadLaterRecord(uint32_t driver) {
   const uint32_t flashSize = MachineBios.flashSize;
   // Without a flash size of at least 16 bytes there is no flash window to search.
@@ -64,7 +41,11 @@ bool ReadLaterRecord(uint32_t driver) {
   flash.ForEachMatch(kAmiRecordTag, 0, 1, flashSize - kFlashSearchTail, [&](uint32_t at) {
     const uint8_t version = flash.U8(at + kAmiRecordVersion);
     if (version < 2) return true;
-    ReadStringList(flash, at + kAmiRecordBody, version);
+    ReadAmiStringList(flash, at + kAmiRecordBody, version,
+                      AmiStringFields{FieldOf(MachineBios.modelName), FieldOf(MachineBios.idString),
+                                      FieldOf(MachineBios.dateText), FieldOf(MachineBios.versionText),
+                                      FieldOf(MachineBios.descriptionText, kDescriptionTextLength + 1),
+                                      TextField{nullptr, 0}, nullptr});
     found = true;
     return false;
   });

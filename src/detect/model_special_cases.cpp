@@ -21,9 +21,9 @@ struct Edition {
 
 struct EditionRule {
   const char* model;  // compared ignoring case
-  bool toAltModel;    // the suffix goes to altModelName instead of modelName
   const Edition* editions;
   uint32_t count;
+  bool toAltModel;    // the suffix goes to altModelName instead of modelName
 };
 
 constexpr Edition kTx4410[] = {{MakeMarker("TX4410B ROM"), "B"}};
@@ -36,7 +36,7 @@ constexpr Edition kVm3r8[] = {{MakeMarker("VM3R8D  ROM"), "(Deluxe)"}, {MakeMark
 
 template <uint32_t N>
 constexpr EditionRule Rule(const char* model, bool toAltModel, const Edition (&editions)[N]) {
-  return EditionRule{model, toAltModel, editions, N};
+  return EditionRule{model, editions, N, toAltModel};
 }
 
 constexpr EditionRule kEditionRules[] = {

@@ -15,6 +15,7 @@ constexpr uint32_t kEntrySize = 16;
 constexpr uint32_t kEntryBus = 0;
 constexpr uint32_t kEntryDeviceFunction = 1;
 constexpr uint32_t kEntrySlot = 14;
+constexpr uint32_t kEntryReadBytes = kEntrySlot + 1;  // the rest of the entry is never read
 
 constexpr uint8_t kRegisterIds = 0;
 constexpr uint8_t kRegisterClass = 2;
@@ -51,7 +52,7 @@ uint32_t ProbeDevice(uint32_t driver, uint8_t bus, uint8_t device) {
     uint32_t classRegister = ReadPciConfigDword(driver, bus, device, function, kRegisterClass);
     if (classRegister == kNoFunction) continue;
     const uint16_t classWord = static_cast<uint16_t>(classRegister >> 16);
-    const uint8_t baseClass = classWord >> 8, subclass = classWord & 0xFF;
+    const auto baseClass = static_cast<uint8_t>(classWord >> 8), subclass = static_cast<uint8_t>(classWord & 0xFF);
     if (baseClass == 0x04) {
       uint32_t ids = ReadPciConfigDword(driver, bus, device, function, kRegisterIds);
       if (!IsChipsetVendor(ids & 0xFFFF)) return kOtherMultimedia;
@@ -73,11 +74,12 @@ void ProbeRoutingTable(ByteView fsegment, uint32_t at, uint32_t driver, RoutingS
   const uint64_t end = static_cast<uint64_t>(at) + fsegment.U16(at + kTableSize);
   // Entries lie 16 bytes apart from the signature; an earlier table in the
   // same lane has read every entry below scan.nextEntry, so overlapping
-  // tables read each entry once. Counted in 64 bits, so no offset wraps;
-  // entries cut by the window's end are not read.
+  // tables read each entry once. Counted in 64 bits, so no offset wraps.
+  // An entry is probed when the bytes read of it (0, 1 and 14) lie in the
+  // window; the first one the window's end cuts ends the table.
   uint32_t& next = scan.nextEntry[at % kEntrySize];
   uint64_t entry = at + kFirstEntry > next ? at + kFirstEntry : next;
-  for (; entry < end && fsegment.Contains(static_cast<uint32_t>(entry), kEntrySize); entry += kEntrySize) {
+  for (; entry < end && fsegment.Contains(static_cast<uint32_t>(entry), kEntryReadBytes); entry += kEntrySize) {
     const uint32_t e = static_cast<uint32_t>(entry);
     if (fsegment.U8(e + kEntrySlot) != 0) continue;
     const uint8_t bus = fsegment.U8(e + kEntryBus);

@@ -12,8 +12,6 @@ namespace {
 constexpr Marker kMarker = MakeMarker("$ZANTAWARD");
 constexpr uint32_t kLastMarker = 0xFFEF;
 constexpr uint32_t kTextPointer = 18;
-constexpr uint32_t kDescriptionLength = 30;
-static_assert(sizeof MachineBios.descriptionText > kDescriptionLength);
 
 }  // namespace
 
@@ -27,7 +25,7 @@ void ReadROMDescription(uint32_t driver) {
     // The whole field is cleared so nothing of an earlier text stays behind
     // a shorter one; a text near the window's end stops there.
     std::memset(MachineBios.descriptionText, 0, sizeof MachineBios.descriptionText);
-    f.CopyText(f.U16(at + kTextPointer), MachineBios.descriptionText, kDescriptionLength + 1);
+    f.CopyText(f.U16(at + kTextPointer), MachineBios.descriptionText, kDescriptionTextLength + 1);
     return true;
   });
   CloseWindow(driver, fsegment);

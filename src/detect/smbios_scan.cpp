@@ -32,15 +32,18 @@ uint32_t TableWindowLength(uint32_t pageOffset, uint32_t tableLength) {
   return (reach + kPage - 1) & ~(kPage - 1);
 }
 
-void WalkTable(ByteView table, uint8_t version) {
-  const uint32_t end = table.size();
+// table: the window from the table's first byte on. The table length only
+// steers the walk (where a string set may start, how far strings and filler
+// are skipped); the fields are read from the window, so a structure the
+// length cuts still gives its bytes.
+void WalkTable(ByteView table, uint32_t end, uint8_t version) {
   uint32_t at = 0;
   for (;;) {
     uint32_t strings = at + table.U8(at + 1);
     if (strings >= end) return;
     // Past each string and its NUL, up to the NUL that ends the set.
     uint32_t behind = strings;
-    while (behind < end && table.U8(behind) != 0) behind += table.TextLength(behind) + 1;
+    while (behind < end && table.U8(behind) != 0) behind += table.TextLength(behind, end - behind) + 1;
 
     const uint8_t type = table.U8(at);
     if (type == kTypeChassis && version >= kFirstVersionWithOemByte) {
@@ -62,7 +65,7 @@ void ScanTable(uint32_t driver, uint32_t tableAddress, uint32_t tableLength, uin
   const uint32_t pageOffset = tableAddress & (kPage - 1);
   Window window = OpenHighWindow(driver, tableAddress & ~(kPage - 1), TableWindowLength(pageOffset, tableLength));
   if (window.address == 0) return;
-  if (tableLength != 0) WalkTable(window.bytes.Sub(pageOffset, tableLength), version);
+  if (tableLength != 0) WalkTable(window.bytes.Sub(pageOffset), tableLength, version);
   // Released on both families: the 9x driver answers the release request too.
   UnmapPhysical(driver, window.address);
 }

@@ -11,6 +11,13 @@ namespace {
 
 HANDLE AsHandle(uint32_t driver) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(driver)); }
 
+// A window that runs past the end of the 32-bit physical address space has
+// no defined answer from a driver, so none is asked for; it may end at
+// 4 GiB exactly.
+bool EndsBelow4GiB(uint32_t physical, uint32_t length) {
+  return static_cast<uint64_t>(physical) + length <= (uint64_t{1} << 32);
+}
+
 BOOL Request(uint32_t driver, uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize) {
   DWORD returned = 0;
   return DeviceIoControl(AsHandle(driver), code, in, inSize, out, outSize, &returned, nullptr);
@@ -19,7 +26,7 @@ BOOL Request(uint32_t driver, uint32_t code, void* in, uint32_t inSize, void* ou
 }  // namespace
 
 uint32_t MapPhysical(uint32_t driver, uint32_t physical, uint32_t length) {
-  if (driver == kInvalidDriverHandle) return 0;
+  if (driver == kInvalidDriverHandle || !EndsBelow4GiB(physical, length)) return 0;
   uint32_t in[2] = {physical, length};
   uint32_t window = 0;
   if (!Request(driver, kIoctlMapPhysical, in, sizeof in, &window, sizeof window)) return 0;
@@ -32,6 +39,7 @@ void UnmapPhysical(uint32_t driver, uint32_t window) {
 }
 
 uint32_t MapPhysicalHigh9x(uint32_t driver, uint32_t physical, uint32_t length) {
+  if (!EndsBelow4GiB(physical, length)) return 0;
   uint32_t in[2] = {physical, length};
   uint32_t linear = 0;
   Request(driver, kIoctl9xMapHigh, in, sizeof in, &linear, sizeof linear);

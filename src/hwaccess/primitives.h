@@ -9,6 +9,8 @@
 
 namespace orr {
 
+// Both mapping requests give 0, and send nothing, for a window that would
+// run past 4 GiB.
 uint32_t MapPhysical(uint32_t driver, uint32_t physical, uint32_t length);
 void UnmapPhysical(uint32_t driver, uint32_t window);
 uint32_t MapPhysicalHigh9x(uint32_t driver, uint32_t physical, uint32_t length);

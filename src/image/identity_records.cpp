@@ -4,17 +4,15 @@
 
 #include "common/text.h"
 #include "detect/ami_record.h"
-#include "detect/date_version.h"
+#include "detect/ami_record_texts.h"
 #include "image/image_block.h"
 #include "image/load_image.h"
+#include "image/rom_map.h"
 #include "interface/records.h"
 
 namespace orr {
 namespace {
 
-constexpr uint32_t kDateTextBound = 31;   // 30 characters and the NUL
-constexpr uint32_t kEditionSize = 100;
-constexpr uint32_t kBuildTextLength = 16;
 constexpr uint32_t kZantBiosLast = 0x1FFF0;
 constexpr uint32_t kZantBiosDateLength = 10;
 constexpr uint32_t kModelMarkerLength = 8;
@@ -46,15 +44,19 @@ TrailingNuls FindTrailingNuls(ByteView image) {
   return nuls;
 }
 
-// The four texts of a version-1 record, placed from the F area, which for
-// an image shorter than 64 KiB begins before the image does.
+// The texts of a version-1 record, placed from the F area, which for an
+// image shorter than 64 KiB begins before the image does. The model,
+// identification and date texts must end inside the image; the version
+// text, which images need not carry, is kNotFound when it does not.
 bool VersionOneTexts(ByteView image, const TrailingNuls& nuls, uint32_t record, uint32_t (&texts)[4]) {
+  constexpr uint32_t kRequired = 3;
   if (!image.Contains(record, kAmiVersion1Size)) return false;
   const int64_t fArea = static_cast<int64_t>(image.size()) - kFAreaSize;
   for (uint32_t i = 0; i < 4; ++i) {
     int64_t at = fArea + image.U16(record + kAmiModelOffset + 2 * i);
-    if (at < 0 || !nuls.TextsEndInside(static_cast<uint32_t>(at), 1)) return false;
-    texts[i] = static_cast<uint32_t>(at);
+    const bool inside = at >= 0 && nuls.TextsEndInside(static_cast<uint32_t>(at), 1);
+    if (!inside && i < kRequired) return false;
+    texts[i] = inside ? static_cast<uint32_t>(at) : kNotFound;
   }
   return true;
 }
@@ -67,60 +69,28 @@ uint32_t TextsOfVersion(uint8_t version) {
 void ApplyVersionOne(ByteView image, const uint32_t (&texts)[4]) {
   image.CopyText(texts[0], ImageBios.modelName, sizeof ImageBios.modelName);
   image.CopyText(texts[1], ImageBios.idString, sizeof ImageBios.idString);
-  image.CopyText(texts[2], ImageBios.dateText, kDateTextBound);
-  // Taken too, so the version shown belongs to this image and not an earlier one.
-  image.CopyText(texts[3], ImageBios.versionText, sizeof ImageBios.versionText);
+  image.CopyText(texts[2], ImageBios.dateText, kImageDateTextLength + 1);
+  // Taken too, so the version shown belongs to this image and not an
+  // earlier one: empty when the text does not end inside the image.
+  if (texts[3] == kNotFound)
+    ImageBios.versionText[0] = '\0';
+  else
+    image.CopyText(texts[3], ImageBios.versionText, sizeof ImageBios.versionText);
 }
 
 void ApplyStringList(ByteView image, uint32_t record, uint8_t version) {
-  uint32_t at = record + kAmiRecordBody;
-  at = image.CopyText(at, ImageBios.modelName, sizeof ImageBios.modelName);
-  at = image.CopyText(at, ImageBios.idString, sizeof ImageBios.idString);
-  at = image.CopyText(at, ImageBios.dateText, kDateTextBound);
-  at = image.CopyText(at, ImageBios.versionText, sizeof ImageBios.versionText);
-  if (version >= 3) {
-    char edition[kEditionSize];
-    at = image.CopyText(at, edition, sizeof edition);
-    if (edition[0]) {
-      AppendField(ImageBios.modelName, "(");
-      AppendField(ImageBios.modelName, edition);
-      AppendField(ImageBios.modelName, ")");
-    }
-  }
-  if (version >= 4) at += image.TextLength(at) + 1;  // the description text is not reported for images
-  if (version >= 5) {
-    char build[kBuildTextLength + 1];
-    image.CopyText(at, build, sizeof build);
-    std::memset(ImageBios.buildText, 0, sizeof ImageBios.buildText);
-    std::memcpy(ImageBios.buildText, build, std::strlen(build));
-    ImageBios.buildVersion = static_cast<uint32_t>(ParseDecimal(ImageBios.buildText + 8, 3));
-  }
-}
-
-bool Digits(const char* text, const uint32_t* positions, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i)
-    if (text[positions[i]] < '0' || text[positions[i]] > '9') return false;
-  return true;
+  // The description text is not reported for images.
+  ReadAmiStringList(image, record + kAmiRecordBody, version,
+                    AmiStringFields{FieldOf(ImageBios.modelName), FieldOf(ImageBios.idString),
+                                    FieldOf(ImageBios.dateText, kImageDateTextLength + 1),
+                                    FieldOf(ImageBios.versionText), TextField{nullptr, 0},
+                                    FieldOf(ImageBios.buildText), &ImageBios.buildVersion});
 }
 
 }  // namespace
 
-uint32_t ImageDateCode(const char* dateText, uint32_t dateTextSize) {
-  static const uint32_t kLongDigits[] = {0, 1, 3, 4, 6, 7, 8, 9};
-  static const uint32_t kShortDigits[] = {0, 1, 3, 4, 6, 7};
-  uint32_t length = FieldLength(dateText, dateTextSize);
-  if (length == 10 && Digits(dateText, kLongDigits, 8)) return RecordDateCode(dateText, dateTextSize);
-  if (length == 8 && Digits(dateText, kShortDigits, 6)) {
-    uint32_t year = static_cast<uint32_t>(ParseDecimal(dateText + 6, 2));
-    if (year < 70) year += 100;
-    return year * 10000u + static_cast<uint32_t>(ParseDecimal(dateText, 2)) * 100u +
-           static_cast<uint32_t>(ParseDecimal(dateText + 3, 2));
-  }
-  return 0;
-}
-
-uint32_t ReadAmiRecord(HGLOBAL slot) {
-  ByteView image = LockBlock(slot);
+uint32_t ReadAmiRecord(const ImageSlot& slot) {
+  ByteView image = LockImage(slot);
   if (!image.data()) return 0;
   uint32_t lastOne = kNotFound;
   uint32_t lastOneTexts[4] = {};
@@ -152,13 +122,13 @@ uint32_t ReadAmiRecord(HGLOBAL slot) {
     ApplyStringList(image, firstLater, image.U8(firstLater + kAmiRecordVersion));
   else
     applied = 0;
-  if (applied) ImageBios.dateCode = ImageDateCode(ImageBios.dateText, sizeof ImageBios.dateText);
-  UnlockBlock(slot);
+  if (applied) ImageBios.dateCode = RecordDateCode(ImageBios.dateText, sizeof ImageBios.dateText);
+  UnlockImage(slot);
   return applied;
 }
 
-uint32_t ReadImageTags(HGLOBAL slot) {
-  ByteView image = LockBlock(slot);
+uint32_t ReadImageTags(const ImageSlot& slot) {
+  ByteView image = LockImage(slot);
   if (!image.data()) return 0;
   CopyField(ImageBios.idString, "N/A");
   CopyField(ImageBios.dateText, "N/A");
@@ -178,6 +148,10 @@ uint32_t ReadImageTags(HGLOBAL slot) {
     return false;
   });
 
+  // A ROM map tells an image whose system BIOS the expansion can find.
+  const RomMaps maps = FindRomMaps(tail);
+  if (maps.hasB || maps.hasN) found = true;
+
   uint32_t marker = image.FindFirst(kModelMarker);
   if (marker != kNotFound) {
     // The image's end stops the model like a NUL.
@@ -185,12 +159,12 @@ uint32_t ReadImageTags(HGLOBAL slot) {
     for (uint32_t i = 0; i < kModelMarkerLength; ++i) {
       uint8_t c = image.U8(marker + kModelMarker.size + i);
       if (c == 0 || c == ' ') break;
-      ImageBios.modelName[length++] = c == 0xC4 ? '-' : static_cast<char>(c);
+      ImageBios.modelName[length++] = ModelTextCharacter(c);
     }
     ImageBios.modelName[length] = '\0';
     found = true;
   }
-  UnlockBlock(slot);
+  UnlockImage(slot);
   return found ? 1 : 0;
 }
 

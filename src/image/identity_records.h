@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/byte_view.h"
+#include "image/image_block.h"
 
 namespace orr {
 
@@ -15,19 +16,17 @@ constexpr Marker kModelMarker = MakeMarker("*MEO");
 
 // Applies the AMI identity record of the image in slot to ImageBios: the
 // last version-1 record, else the first of a later version. A record whose
-// texts do not lie whole inside the image is passed over. 1 when a record
-// was applied; 0 otherwise or when the block cannot be locked.
-uint32_t ReadAmiRecord(HGLOBAL slot);
+// texts do not end inside the image is passed over; of a version-1 record
+// only the model, identification and date texts must, and a version text
+// that does not leaves versionText empty. 1 when a record was applied; 0
+// otherwise or when the block cannot be locked.
+uint32_t ReadAmiRecord(const ImageSlot& slot);
 
 // Sets idString and dateText to "N/A", then takes them from the first sound
 // ZANTBIOS record of the tail area and modelName from the first "*MEO"
-// marker. 1 when either was found; 0 otherwise or when the block cannot be
-// locked (then nothing changes).
-uint32_t ReadImageTags(HGLOBAL slot);
-
-// The date code of a record's date text: yyyymmdd for mm/dd/yyyy; for
-// mm/dd/yy the code the date-and-version decoding gives that form (years
-// from 1900, below 70 counted as 20xx); 0 for any other text.
-uint32_t ImageDateCode(const char* dateText, uint32_t dateTextSize);
+// marker. 1 when either was found or the image carries a B or N ROM map
+// (FindRomMaps); 0 otherwise or when the block cannot be locked (then
+// nothing changes).
+uint32_t ReadImageTags(const ImageSlot& slot);
 
 }  // namespace orr

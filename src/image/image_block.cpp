@@ -2,11 +2,12 @@
 
 namespace orr {
 
-ByteView LockBlock(HGLOBAL block) {
+ByteView LockBlock(HGLOBAL block, uint32_t size) {
   if (!block) return ByteView();
   void* data = GlobalLock(block);
   if (!data) return ByteView();
-  return ByteView(static_cast<const uint8_t*>(data), static_cast<uint32_t>(GlobalSize(block)));
+  const SIZE_T held = GlobalSize(block);
+  return ByteView(static_cast<const uint8_t*>(data), held < size ? static_cast<uint32_t>(held) : size);
 }
 
 void UnlockBlock(HGLOBAL block) {

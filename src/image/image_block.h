@@ -10,12 +10,28 @@
 
 namespace orr {
 
-// The locked block's bytes; data() is null when the lock fails.
-ByteView LockBlock(HGLOBAL block);
+// The image slot: the image block's handle (null while empty) and the image
+// size, the file's size as the load measured it. GlobalSize may report
+// more than was asked for, so every view of the image is cut to this size.
+struct ImageSlot {
+  HGLOBAL block;
+  uint32_t size;
+};
+
+// The first size bytes of the locked block (fewer when GlobalSize says the
+// block is smaller); data() is null when the lock fails.
+ByteView LockBlock(HGLOBAL block, uint32_t size);
 void UnlockBlock(HGLOBAL block);
 // Frees the block if there is one and empties the variable holding it.
 void ReleaseBlock(HGLOBAL& block);
 // Handles travel to the service library as 32-bit words.
 uint32_t HandleWord(HGLOBAL block);
+
+inline ByteView LockImage(const ImageSlot& slot) { return LockBlock(slot.block, slot.size); }
+inline void UnlockImage(const ImageSlot& slot) { UnlockBlock(slot.block); }
+inline void ReleaseImage(ImageSlot& slot) {
+  ReleaseBlock(slot.block);
+  slot.size = 0;
+}
 
 }  // namespace orr

@@ -8,6 +8,10 @@
 namespace orr {
 namespace {
 
+// The stream was only read: a failing close loses nothing, so its result
+// carries no news.
+void CloseReadStream(FILE* file) { (void)std::fclose(file); }
+
 // The image size from the stream's end position; false when the stream
 // cannot be positioned or the file is too large for a 32-bit image.
 bool MeasureStream(FILE* file, uint32_t& size) {
@@ -21,15 +25,15 @@ bool MeasureStream(FILE* file, uint32_t& size) {
   return true;
 }
 
-uint32_t Classify(HGLOBAL& slot) {
+uint32_t Classify(ImageSlot& slot) {
   ImageBios.amiTagFound = ReadAmiRecord(slot);
   if (ImageBios.amiTagFound == 1) return kImageOk;
   if (ReadImageTags(slot)) return kImageOk;
-  ByteView image = LockBlock(slot);
+  ByteView image = LockImage(slot);
   uint32_t award = image.data() ? ScanAwardImage(TailArea(image)) : 0;
-  if (image.data()) UnlockBlock(slot);
+  if (image.data()) UnlockImage(slot);
   if (award) return kImageOk;
-  ReleaseBlock(slot);
+  ReleaseImage(slot);
   return kImageNotRecognised;
 }
 
@@ -46,37 +50,38 @@ bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size, ReadFunction read) {
   return true;
 }
 
-uint32_t LoadBiosImage(HGLOBAL& slot, const char* path) {
+uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
   if (!path) return kImageCannotOpen;
   FILE* file = std::fopen(path, "rb");
   if (!file) return kImageCannotOpen;
   uint32_t size = 0;
   if (!MeasureStream(file, size)) {
-    std::fclose(file);
+    CloseReadStream(file);
     return kImageCannotOpen;
   }
   if (size == 0) {
-    std::fclose(file);
+    CloseReadStream(file);
     return kImageEmpty;
   }
-  slot = GlobalAlloc(GHND, size);
-  if (!slot) {
-    std::fclose(file);
+  slot.block = GlobalAlloc(GHND, size);
+  if (!slot.block) {
+    CloseReadStream(file);
     return kImageNoMemory;
   }
-  void* bytes = GlobalLock(slot);
+  slot.size = size;
+  void* bytes = GlobalLock(slot.block);
   if (!bytes) {
-    ReleaseBlock(slot);
-    std::fclose(file);
+    ReleaseImage(slot);
+    CloseReadStream(file);
     return kImageCannotLock;
   }
   bool whole = ReadInChunks(file, static_cast<uint8_t*>(bytes), size);
-  GlobalUnlock(slot);
-  std::fclose(file);
+  GlobalUnlock(slot.block);
+  CloseReadStream(file);
   // A zero-filled remainder would pass for image bytes: a file that cannot
   // be read whole is reported like one that cannot be read at all.
   if (!whole) {
-    ReleaseBlock(slot);
+    ReleaseImage(slot);
     return kImageCannotOpen;
   }
   return Classify(slot);

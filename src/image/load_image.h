@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "common/byte_view.h"
+#include "image/image_block.h"
 
 namespace orr {
 
@@ -19,6 +20,10 @@ constexpr uint32_t kImageCannotLock = 303;
 constexpr uint32_t kImageNotRecognised = 304;  // also: no system BIOS member in a compressed image
 constexpr uint32_t kImageNoWorkMemory = 305;   // a 128 KiB work block cannot be allocated or locked
 constexpr uint32_t kImageServiceRefused = 306;
+// The service's status request wrote no error number, so the expansion is
+// not known to have worked. Apart from the service library's own numbers
+// (the testbed's are 401 to 409).
+constexpr uint32_t kImageNoServiceStatus = 307;
 
 constexpr uint32_t kTailAreaSize = 0x20000;  // the last 128 KiB of an image
 constexpr uint32_t kFAreaSize = 0x10000;     // the last 64 KiB
@@ -32,9 +37,10 @@ inline ByteView TailArea(ByteView image) {
   return image.size() > kTailAreaSize ? image.Sub(image.size() - kTailAreaSize) : image;
 }
 
-// Reads the file into a movable block put into slot (empty on entry) and
-// classifies it; 0 when loaded and recognised, the slot then holds the block.
-uint32_t LoadBiosImage(HGLOBAL& slot, const char* path);
+// Reads the file into a movable block put into slot (empty on entry), with
+// the file's size, and classifies it; 0 when loaded and recognised, the
+// slot then holds the block.
+uint32_t LoadBiosImage(ImageSlot& slot, const char* path);
 
 // Reads size bytes into dst with read (std::fread unless a test watches),
 // asking for at most 32 KiB each time. False when a read delivers nothing

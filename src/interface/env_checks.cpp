@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "common/byte_view.h"
+#include "hwaccess/platform_family.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ constexpr DWORD kHardwareIdBufferSize = 512;
 constexpr char kAmplifierFound[] = "[Tolvar] Amplifier Found !!";
 
 #ifdef _WIN32
-static_assert(sizeof(OSVERSIONINFOA) == 148);
 static_assert(sizeof(SP_DEVINFO_DATA) == 28);
 #endif
 
@@ -38,14 +38,14 @@ bool SidInsideList(const uint8_t* list, DWORD size, PSID sid) {
   if (size < kSidHeaderSize || at < start || at - start > size - kSidHeaderSize) return false;
   const uintptr_t rest = size - (at - start);
   const uint8_t subAuthorities = static_cast<const uint8_t*>(sid)[1];
-  return kSidHeaderSize + 4u * subAuthorities <= rest;
+  return kSidHeaderSize + uintptr_t{4} * subAuthorities <= rest;
 }
 
 // Membership alone counts: the attributes (enabled, deny-only) are not read.
 bool ListHolds(const uint8_t* list, DWORD size, PSID wanted) {
   constexpr DWORD kEntries = offsetof(TOKEN_GROUPS, Groups);
   if (size < kEntries) return false;
-  const DWORD fit = (size - kEntries) / sizeof(SID_AND_ATTRIBUTES);
+  const auto fit = static_cast<DWORD>((size - kEntries) / sizeof(SID_AND_ATTRIBUTES));
   const DWORD stated = reinterpret_cast<const TOKEN_GROUPS*>(list)->GroupCount;
   const DWORD count = stated < fit ? stated : fit;
   const auto* groups = reinterpret_cast<const SID_AND_ATTRIBUTES*>(list + kEntries);
@@ -97,11 +97,8 @@ bool Holds(orr::ByteView id, const char* text) {
 extern "C" {
 
 int32_t ORRIVANE_CALL Orrivane_IsAdministrator(void) {
-  OSVERSIONINFOA version;
-  std::memset(&version, 0, sizeof version);
-  version.dwOSVersionInfoSize = sizeof version;
-  GetVersionExA(&version);
-  if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return 1;
+  // On the 9x family every user may do administrative work.
+  if (!orr::RunningOnNtFamily()) return 1;
 
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), kTokenReadAccess, &token)) return 0;

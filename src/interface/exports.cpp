@@ -5,16 +5,26 @@
 
 #include <windows.h>
 
+#include "common/byte_view.h"
 #include "common/text.h"
 #include "detect/detect_machine.h"
 #include "image/load_image.h"
+#include "image/image_block.h"
 #include "image/rom_map.h"
 #include "interface/records.h"
 
+static_assert(ORRIVANE_OK == orr::kImageOk && ORRIVANE_ERR_OPEN == orr::kImageCannotOpen &&
+              ORRIVANE_ERR_EMPTY == orr::kImageEmpty && ORRIVANE_ERR_ALLOC == orr::kImageNoMemory &&
+              ORRIVANE_ERR_LOCK == orr::kImageCannotLock && ORRIVANE_ERR_UNKNOWN == orr::kImageNotRecognised &&
+              ORRIVANE_ERR_WORK == orr::kImageNoWorkMemory && ORRIVANE_ERR_SERVICE == orr::kImageServiceRefused &&
+              ORRIVANE_ERR_NO_STATUS == orr::kImageNoServiceStatus,
+              "the header's result numbers are the image analysis's");
+
 namespace {
 
-bool PluginPresent(const uint8_t* block) {
-  return (block[1] | block[2] << 8 | block[3] << 16 | static_cast<uint32_t>(block[4]) << 24) != 0;
+// Only the 32-bit value at bytes 1 to 4 of a plug-in block says anything.
+bool PluginPresent(const uint8_t (&block)[orr::kPluginBlockSize]) {
+  return orr::ByteView(block, orr::kPluginBlockSize).U32(1) != 0;
 }
 
 uint32_t PluginsPresent() { return PluginPresent(MachineBios.pluginBlockA) && PluginPresent(MachineBios.pluginBlockB); }
@@ -84,10 +94,10 @@ uint32_t ORRIVANE_CALL InstallShield_GetBIOSROMInfo(char* model, char* idString)
 uint32_t ORRIVANE_CALL Orrivane_GetBIOSFileInfo(const char* path, char* model, char* idString, char* version,
                                                 char* date, uint32_t* dateCode, uint32_t* identityRecordFound) {
   if (!g_initialized) return 0;
-  HGLOBAL slot = nullptr;
+  orr::ImageSlot slot = {nullptr, 0};
   uint32_t result = orr::LoadBiosImage(slot, path);
   if (result == 0 && ImageBios.amiTagFound == 0) result = orr::ExtractImageIdentity(slot);
-  if (slot) GlobalFree(slot);
+  orr::ReleaseImage(slot);
   CopyOut(model, ImageBios.modelName);
   CopyOut(idString, ImageBios.idString);
   CopyOut(version, ImageBios.versionText);
@@ -105,7 +115,16 @@ uint8_t ORRIVANE_CALL Orrivane_CheckLogo(void) { return g_initialized ? MachineB
 
 uint32_t ORRIVANE_CALL InstallShield_CheckLogo(void) { return g_initialized ? MachineBios.logoFlags : 0u; }
 
-uint8_t ORRIVANE_CALL Orrivane_CheckPlugins(void) { return g_initialized ? static_cast<uint8_t>(PluginsPresent()) : 0; }
+// Ordinal 5. The header declares Orrivane_CheckPlugins with an 8-bit result,
+// and compiled so it may leave bits 8 to 31 of EAX as they were (the plug-in
+// bytes it loaded); the DLL's export list maps the name to this function, so
+// a caller that reads 32 bits finds 0 or 1 too.
+uint32_t ORRIVANE_CALL Orrivane_CheckPlugins32(void) { return g_initialized ? PluginsPresent() : 0u; }
+
+#ifndef _WIN32
+// The host build has no export list to map the name.
+uint8_t ORRIVANE_CALL Orrivane_CheckPlugins(void) { return static_cast<uint8_t>(Orrivane_CheckPlugins32()); }
+#endif
 
 uint32_t ORRIVANE_CALL InstallShield_CheckPlugins(void) { return g_initialized ? PluginsPresent() : 0u; }
 

@@ -8,6 +8,10 @@
 
 namespace orr {
 
+// Texts whose writers keep them shorter than their fields could hold.
+constexpr uint32_t kDescriptionTextLength = 30;  // MachineBios.descriptionText
+constexpr uint32_t kImageDateTextLength = 30;    // ImageBios.dateText
+
 struct MachineBiosRecord {
   char romId[6];
   uint32_t dateCode;
@@ -19,7 +23,7 @@ struct MachineBiosRecord {
   uint8_t logoFlags;
   uint32_t onboardLan;
   uint32_t flashSize;
-  char descriptionText[32];
+  char descriptionText[32];  // at most kDescriptionTextLength characters
   char altModelName[60];
   uint32_t onboardDevices;
   uint8_t pluginBlockB[kPluginBlockSize];
@@ -34,10 +38,13 @@ struct ImageBiosRecord {
   char idString[100];
   char modelName[60];
   char versionText[60];
-  char dateText[32];
+  char dateText[32];  // at most kImageDateTextLength characters
   uint32_t dateCode;
   uint32_t amiTagFound;
 };
+
+static_assert(sizeof(MachineBiosRecord::descriptionText) > kDescriptionTextLength);
+static_assert(sizeof(ImageBiosRecord::dateText) > kImageDateTextLength);
 
 }  // namespace orr
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#define WINAPI
+
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
@@ -27,11 +29,12 @@ typedef HANDLE* PHANDLE;
 typedef void* HGLOBAL;
 typedef void* HWND;
 typedef void* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef intptr_t(WINAPI* FARPROC)(void);
 typedef void* PSID;
 typedef void* HDEVINFO;
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
-#define WINAPI
 #define CALLBACK
 #define TRUE 1
 #define FALSE 0
@@ -44,6 +47,22 @@ typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
 #define MB_OK 0x00000000u
 #define MB_ICONEXCLAMATION 0x00000030u
+
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_NOT_LOCKED 158L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NOACCESS 998L
+#define ERROR_INVALID_USER_BUFFER 1784L
 
 #define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2
@@ -106,6 +125,10 @@ typedef struct _SP_DEVINFO_DATA {
 extern "C" {
 // kernel32
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
+HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD error);
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                             LPDWORD returned, LPOVERLAPPED overlapped);
 HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
@@ -124,7 +147,7 @@ int WINAPI lstrlenA(LPCSTR text);
 
 // user32
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT style);
-int wsprintfA(LPSTR out, LPCSTR format, ...);
+int wsprintfA(LPSTR out, LPCSTR format, ...) __attribute__((format(printf, 2, 3)));
 
 // advapi32
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);

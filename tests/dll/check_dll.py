@@ -12,6 +12,9 @@ CHECK is one of:
   caller   CALLER, linked against the import library, imports every export
            of exports.txt by name from ORRIVANE.DLL, and only names that DLL
            exports
+  registers
+           what the code of the exports in registers.txt leaves in the whole
+           of EAX at every return it can reach, read from the disassembly
 
 Prints each mismatch and exits 1 when there is one, 0 otherwise.
 """
@@ -228,12 +231,206 @@ def check_caller(args, problems):
         problems.append(f"the caller does not import {name}")
 
 
+def export_addresses(dump):
+    """{name: address} of every export, from objdump -p."""
+    base = re.search(r"^ImageBase\s+([0-9a-fA-F]+)", dump, re.M)
+    ordinal_base = re.search(r"^Export Address Table -- Ordinal Base\s+(\d+)", dump, re.M)
+    _, names, _ = parse_exports(dump)
+    if not (base and ordinal_base):
+        return {}
+    image_base, first = int(base.group(1), 16), int(ordinal_base.group(1))
+    rvas = {}
+    for line in section(dump, "Export Address Table -- Ordinal Base", r"^\S|^\s*$") or []:
+        m = re.match(r"\s*\[\s*(\d+)\]\s+(?:\+base\[\s*(\d+)\]\s+)?([0-9a-fA-F]+)\s+Export RVA", line)
+        if m:
+            rvas[int(m.group(2)) if m.group(2) else int(m.group(1)) + first] = int(m.group(3), 16)
+    return {name: image_base + rvas[ordinal] for ordinal, name in names.items() if ordinal in rvas}
+
+
+def parse_code(disassembly):
+    """{address: (mnemonic, [operands], next address)} from objdump -d."""
+    lines = []
+    for line in disassembly.splitlines():
+        m = re.match(r"\s*([0-9a-f]+):\t(.*)$", line)
+        if not m:
+            continue
+        words = m.group(2).split(None, 1)
+        while len(words) == 2 and words[0] in ("repz", "rep", "repnz", "lock", "data16", "notrack", "bnd", "cs", "ds"):
+            words = words[1].split(None, 1)
+        mnemonic = words[0] if words else "(bad)"
+        operands, depth, current = [], 0, ""
+        for ch in (words[1].split("<", 1)[0].strip() if len(words) == 2 else ""):
+            depth += (ch == "(") - (ch == ")")
+            if ch == "," and depth == 0:
+                operands.append(current)
+                current = ""
+            else:
+                current += ch
+        if current:
+            operands.append(current)
+        lines.append((int(m.group(1), 16), mnemonic, operands))
+    return {at: (mnemonic, operands, lines[i + 1][0] if i + 1 < len(lines) else None)
+            for i, (at, mnemonic, operands) in enumerate(lines)}
+
+
+# EAX as two parts, bits 8 to 31 (hi) and bits 0 to 7 (lo): "zero", "bool"
+# (lo only: 0 or 1), "set" (some value the code put there) or "undef".
+UNDEF = ("undef", "undef")
+SET = ("set", "set")
+EAX_NAMES = ("%eax", "%ax", "%al", "%ah")
+# Instructions that write EAX without naming it as their last operand.
+IMPLICIT_EAX = ("cwtl", "cbtw", "cltd", "cpuid", "rdtsc", "mul", "div", "idiv", "lods", "lodsb", "lodsl", "in",
+                "cmpxchg", "scas")
+
+
+def join(a, b):
+    def one(x, y):
+        if x == y:
+            return x
+        if "undef" in (x, y):
+            return "undef"
+        return "bool" if {x, y} == {"zero", "bool"} else "set"
+    return one(a[0], b[0]), one(a[1], b[1])
+
+
+def immediate(operand):
+    return int(operand[1:], 0) if operand.startswith("$") else None
+
+
+def step_eax(mnemonic, operands, eax):
+    """EAX after one instruction."""
+    if mnemonic == "call" or mnemonic == "lcall":
+        return UNDEF
+    writes = operands[-1] if operands and operands[-1] in EAX_NAMES else None
+    if mnemonic.startswith(("cmp", "test", "push")) or mnemonic in ("bt", "btl", "btw"):
+        writes = None
+    if mnemonic == "xchg" and "%eax" in operands:
+        return SET if eax != UNDEF and all(p != "undef" for p in eax) else UNDEF
+    if writes is None:
+        return UNDEF if mnemonic in IMPLICIT_EAX else eax
+    defined = "undef" not in eax
+    source = operands[0] if len(operands) > 1 else None
+    value = immediate(source) if source else None
+    if writes == "%eax":
+        if mnemonic in ("xor", "sub") and source == "%eax":
+            return "zero", "zero"
+        if mnemonic in ("mov", "movl") and value is not None:
+            return ("zero" if value < 0x100 else "set"), ("zero" if value == 0 else "bool" if value == 1 else "set")
+        if mnemonic in ("movzbl", "movzbw"):
+            return "zero", (eax[1] if source == "%al" else "set")
+        if mnemonic in ("mov", "movl", "movzwl", "movsbl", "movswl", "lea", "pop", "popl") or mnemonic.startswith("set"):
+            return SET
+        if mnemonic.startswith("cmov"):
+            return join(eax, SET)
+        if mnemonic in ("and", "andl") and value is not None and value < 0x100:
+            return "zero", (eax[1] if value != 1 else "bool" if eax[1] != "undef" else "undef")
+        return SET if defined else UNDEF
+    if writes == "%al":
+        if mnemonic.startswith("set"):
+            return eax[0], "bool"
+        if mnemonic in ("mov", "movb"):
+            return eax[0], "set"
+        return eax[0], ("set" if eax[1] != "undef" else "undef")
+    if writes == "%ax":
+        return ("set" if eax[0] != "undef" else "undef"), ("set" if mnemonic in ("mov", "movw") or defined else "undef")
+    return ("set" if eax[0] != "undef" else "undef"), eax[1]  # %ah
+
+
+# Instructions that leave the flags as they were.
+KEEP_FLAGS = ("mov", "movl", "movb", "movw", "movzbl", "movzwl", "movsbl", "movswl", "lea", "push", "pushl", "pop",
+              "popl", "nop", "xchg")
+
+
+def tests_eax_for_zero(mnemonic, operands):
+    return (mnemonic in ("test", "testl", "or", "orl") and operands == ["%eax", "%eax"]) or \
+        (mnemonic in ("cmp", "cmpl") and operands == ["$0x0", "%eax"])
+
+
+def returns_of(code, entry):
+    """[(address of a ret, EAX there)] for every path from entry; problems.
+    A path also knows whether the flags still tell whether EAX is 0 (after
+    test %eax,%eax and the like), so the branch taken on zero has EAX 0."""
+    seen, todo, returns, problems = set(), [(entry, UNDEF, False)], [], []
+    while todo:
+        at, eax, tested = todo.pop()
+        if (at, eax, tested) in seen:
+            continue
+        seen.add((at, eax, tested))
+        if at not in code:
+            problems.append(f"code at {at:#x} is not in the disassembly")
+            continue
+        mnemonic, operands, following = code[at]
+        if mnemonic.startswith("ret"):
+            returns.append((at, eax))
+            continue
+        if mnemonic.startswith("j"):
+            target = operands[0] if operands else ""
+            if not re.fullmatch(r"[0-9a-f]+", target):
+                problems.append(f"{mnemonic} {target} at {at:#x} cannot be followed")
+                continue
+            zero_taken = tested and mnemonic in ("je", "jz")
+            zero_following = tested and mnemonic in ("jne", "jnz")
+            todo.append((int(target, 16), ("zero", "zero") if zero_taken else eax, tested))
+            if mnemonic == "jmp":
+                continue
+            if zero_following:
+                eax = ("zero", "zero")
+        elif mnemonic in ("ud2", "(bad)", "hlt"):
+            continue
+        else:
+            after = step_eax(mnemonic, operands, eax)
+            if tests_eax_for_zero(mnemonic, operands):
+                tested = True
+            elif after != eax or mnemonic not in KEEP_FLAGS and not mnemonic.startswith(("set", "cmov")):
+                tested = False
+            eax = after
+        if following is None:
+            problems.append(f"code runs off the end after {at:#x}")
+        else:
+            todo.append((following, eax, tested))
+    return sorted(set(returns)), problems
+
+
+RESULT_KINDS = {
+    # what a result must be in all 32 bits of EAX at every return
+    "bool": lambda eax: eax[0] == "zero" and eax[1] in ("zero", "bool"),
+    "byte": lambda eax: eax[0] == "zero" and eax[1] != "undef",
+}
+
+
+def describe(eax):
+    upper = {"zero": "bits 8-31 zero", "set": "bits 8-31 loaded by the code", "undef": "bits 8-31 undefined"}[eax[0]]
+    lower = {"zero": "low byte 0", "bool": "low byte 0 or 1", "set": "low byte a value",
+             "undef": "low byte undefined"}[eax[1]]
+    return f"{upper}, {lower}"
+
+
+def check_registers(args, problems):
+    addresses = export_addresses(run(args.objdump, "-p", args.dll))
+    code = parse_code(run(args.objdump, "-d", "--no-show-raw-insn", args.dll))
+    for line in read_list(os.path.join(args.expected, "registers.txt")):
+        name, kind = line.split()
+        if name not in addresses:
+            problems.append(f"{name} is not exported")
+            continue
+        returns, trouble = returns_of(code, addresses[name])
+        problems.extend(f"{name}: {t}" for t in trouble)
+        if not returns:
+            problems.append(f"{name}: no return reached")
+        for at, eax in returns:
+            if not RESULT_KINDS[kind](eax):
+                problems.append(f"{name}: returns at {at:#x} with EAX {describe(eax)}, expected {kind}")
+        kinds = sorted({describe(eax) for _, eax in returns})
+        print(f"{name}: {len(returns)} return(s): {'; '.join(kinds)}")
+
+
 CHECKS = {
     "machine": check_machine,
     "exports": check_exports,
     "imports": check_imports,
     "version": check_version,
     "caller": check_caller,
+    "registers": check_registers,
 }
 
 

@@ -2,14 +2,17 @@
 // testbed/image_recipe.h for its form) and lists the members it placed.
 #include <CLI/CLI.hpp>
 
-#include <cstdio>
 #include <exception>
+#include <iomanip>
+#include <iostream>
 #include <string>
 
 #include "image_builder.h"
 #include "image_recipe.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   CLI::App app{"Writes a synthetic BIOS image file from a JSON recipe"};
   std::string recipe;
   std::string output;
@@ -28,19 +31,33 @@ int main(int argc, char** argv) {
   try {
     image = tb::ImageFromRecipeFile(recipe);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "orrivane-mkimage: %s\n", e.what());
+    std::cerr << "orrivane-mkimage: " << e.what() << "\n";
     return 2;
   }
   bool written = tb::WriteImageFile(output, image.bytes);
   if (!written) {
-    std::fprintf(stderr, "orrivane-mkimage: cannot write %s\n", output.c_str());
+    std::cerr << "orrivane-mkimage: cannot write " << output << "\n";
     return 1;
   }
   if (!quiet) {
-    std::printf("%s: %zu bytes\n", output.c_str(), image.bytes.size());
-    for (const tb::PlacedMember& m : image.members)
-      std::printf("  member %-14s at 0x%06X, slot %6u, packed %6u of %6u%s\n", m.name.c_str(), m.offset, m.slot,
-                  m.packed, m.original, m.systemBios ? " (system BIOS)" : "");
+    std::cout << output << ": " << image.bytes.size() << " bytes\n";
+    for (const tb::PlacedMember& m : image.members) {
+      std::cout << "  member " << std::left << std::setw(14) << m.name << std::right << " at 0x" << std::hex
+                << std::uppercase << std::setw(6) << std::setfill('0') << m.offset << std::dec << std::setfill(' ')
+                << ", slot " << std::setw(6) << m.slot << ", packed " << std::setw(6) << m.packed << " of "
+                << std::setw(6) << m.original << (m.systemBios ? " (system BIOS)" : "") << "\n";
+    }
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "orrivane-mkimage: " << e.what() << "\n";
+    return 2;
+  }
 }
