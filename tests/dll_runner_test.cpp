@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -123,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
         CallCheckCase{"EndlessLoop", {0xEB, 0xFE}, {}, "still running after 1000 executed blocks", 0},
         CallCheckCase{"Breakpoint", {0xCC}, {}, "processor exception 3", 0},
         CallCheckCase{"NullWrite", MovEax(0) + Code{0xC7, 0x00, 0, 0, 0, 0} + kRet, {}, "write to unmapped", 0}),
-    [](const testing::TestParamInfo<CallCheckCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<CallCheckCase>& row) { return row.param.name; });
 
 // Loading: what is refused and why.
 
@@ -162,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"Program", [](std::vector<uint8_t>& f) { f[Pe(f) + 23] &= ~0x20; }, "not a DLL"},
                     RefusalCase{"CutShort", [](std::vector<uint8_t>& f) { f.resize(f.size() / 2); },
                                 "outside the image or the file"}),
-    [](const testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<RefusalCase>& row) { return row.param.name; });
 
 TEST(DllLoad, MissingFileAndMissingImportAreNamed) {
   dllrun::DllRunner absent;
@@ -192,7 +193,7 @@ TEST(DllLoad, ExportsMatchTheExportFile) {
   std::string error;
   ASSERT_TRUE(runner.Load(kDll, error)) << error;
   std::ifstream def(ORRIVANE_SOURCE_DIR "/src/interface/orrivane.def");
-  const std::regex line(R"(^\s+(\w+)@(\d+) @(\d+))");
+  const std::regex line(R"(^\s+(\w+)@(\d+)(?:\s*=\s*\S+)?\s+@(\d+))");  // NAME@BYTES [= INTERNAL] @ORDINAL
   size_t listed = 0;
   for (std::string text; std::getline(def, text);) {
     std::smatch m;
@@ -283,11 +284,15 @@ TEST_F(InsideDll, CodePageConversions) {
   EXPECT_THROW(Kernel("MultiByteToWideChar", {65001, 0, Put("a"), 0xFFFFFFFF, wide, 8}), Fault);
 }
 
-// One thread: TLS slots and the last error live in the thread block; a
-// semaphore wait that only another thread could end stops the run.
+// One thread: TLS slots live in the thread block, the last error is the
+// testbed's (shown in the thread block too); a semaphore wait that only
+// another thread could end stops the run.
 TEST_F(InsideDll, ThreadStateAndSemaphores) {
   Kernel("SetLastError", {5});
-  EXPECT_EQ(Kernel("GetLastError", {}), 5u);
+  EXPECT_EQ(GetLastError(), 5u);
+  SetLastError(6);
+  EXPECT_EQ(Kernel("GetLastError", {}), 6u);
+  EXPECT_EQ(Get(runner_.Cpu().Teb() + 0x34, 4), std::string("\x06\0\0\0", 4));
   const uint32_t slot = Kernel("TlsAlloc", {});
   ASSERT_LT(slot, 64u);
   EXPECT_EQ(Kernel("TlsSetValue", {slot, 0x1234}), 1u);
@@ -339,8 +344,30 @@ TEST_F(InsideDll, RuntimeFailuresStopTheRun) {
   EXPECT_THROW(Run(kRet), Fault);  // the run is over
 }
 
-TEST_F(InsideDll, SystemDllTheRunnerLacksStopsTheRun) {
-  EXPECT_THROW(Kernel("GetModuleHandleA", {Put("ntdll.dll")}), Fault);
+// ntdll.dll is there on NT only, as the testbed says, and the
+// RtlGetVersion it hands out answers as the testbed's.
+TEST_F(InsideDll, NtdllIsTheTestbeds) {
+  tb::StartLibraryOn(tb::MachineBuilder().Win9x());
+  EXPECT_EQ(Kernel("GetModuleHandleA", {Put("ntdll.dll")}), 0u);
+  EXPECT_EQ(Kernel("GetLastError", {}), 126u);  // ERROR_MOD_NOT_FOUND
+
+  tb::StartLibraryOn(tb::MachineBuilder().Nt());
+  const uint32_t ntdll = Kernel("GetModuleHandleA", {Put("NTDLL")});
+  ASSERT_NE(ntdll, 0u);
+  EXPECT_EQ(Kernel("GetProcAddress", {ntdll, Put("NtQuerySystemInformation")}), 0u);
+  EXPECT_EQ(Kernel("GetLastError", {}), 127u);  // ERROR_PROC_NOT_FOUND
+  const uint32_t rtlGetVersion = Kernel("GetProcAddress", {ntdll, Put("RtlGetVersion")});
+  ASSERT_EQ(rtlGetVersion, Stub("ntdll.dll", "RtlGetVersion"));
+  const uint32_t record = Scratch(276);
+  const uint32_t size = 276;
+  runner_.Memory().Write(record, &size, 4);
+  EXPECT_EQ(Run(Push(record) + CallAbsolute(rtlGetVersion) + kRet), 0u);
+  uint32_t fields[5];
+  runner_.Memory().Read(record, fields, sizeof fields);
+  EXPECT_EQ(std::vector<uint32_t>(fields + 1, fields + 5), (std::vector<uint32_t>{5, 1, 2600, 2}));
+  const uint32_t small = 148;
+  runner_.Memory().Write(record, &small, 4);
+  EXPECT_EQ(Run(Push(record) + CallAbsolute(rtlGetVersion) + kRet), 0xC000000Du);  // STATUS_INVALID_PARAMETER
 }
 
 // strlen is cdecl (the caller removes its argument), TlsGetValue stdcall:
@@ -409,6 +436,17 @@ TEST_F(InsideDll, LowMemoryAndPortsAreTheMachines) {
   ASSERT_EQ(tb::PortAccesses().size(), 2u);
   EXPECT_TRUE(tb::PortAccesses()[0].write);
   EXPECT_EQ(tb::PortAccesses()[1].value, 0x12348086u);
+
+  // NT shows nothing there: the read faults.
+  tb::StartLibraryOn(tb::MachineBuilder().Nt().FSegmentText(0x10, "ABCD"));
+  try {
+    Run(LoadEax(0xF0010) + kRet);
+    ADD_FAILURE() << "low memory was readable on NT";
+  } catch (const Fault& f) {
+    EXPECT_NE(std::string(f.what()).find("read of unmapped memory: 4 bytes at 0x000F0010 (the first megabyte"),
+              std::string::npos)
+        << f.what();
+  }
 }
 
 // A driver window appears at the address the driver hands out and is gone

@@ -14,6 +14,7 @@
 
 #include "caller_buffers.h"
 #include "commands.h"
+#include "hex_text.h"
 #include "orrivane_api.h"
 #include "testbed.h"
 #include "text_output.h"
@@ -27,12 +28,6 @@ struct CallOptions {
   std::string name;
   std::vector<std::string> args;
 };
-
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
 
 int RunCall(const CallOptions& o, dllrun::DllRunner& runner) {
   if (!runner.Loaded()) {
@@ -71,7 +66,7 @@ int RunCall(const CallOptions& o, dllrun::DllRunner& runner) {
   if (o.trace) runner.SetTrace(stderr);
   const uint32_t eax = buffers.Finish(dllrun::CallDllExport(*entry, args));
 
-  std::cout << entry->name << " returned EAX " << Hex(eax);
+  std::cout << entry->name << " returned EAX " << dllrun::Hex(eax, 8);
   if (entry->width != dllrun::ResultWidth::Bits32) std::cout << ", 8-bit result " << (eax & 0xFF);
   std::cout << "\n";
   for (size_t i = 0; i < outputs.size(); ++i) {
@@ -81,7 +76,7 @@ int RunCall(const CallOptions& o, dllrun::DllRunner& runner) {
     if (bytes.size() == 4) {
       uint32_t number = 0;
       for (int b = 3; b >= 0; --b) number = number << 8 | static_cast<uint8_t>(bytes[b]);
-      std::cout << Hex(number) << " (" << number << ")\n";
+      std::cout << dllrun::Hex(number, 8) << " (" << number << ")\n";
     } else {
       std::cout << Quoted(bytes.substr(0, bytes.find('\0'))) << "\n";
     }

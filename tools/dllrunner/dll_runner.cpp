@@ -1,5 +1,7 @@
 #include "dll_runner.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -37,7 +39,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
   const bool whole = !std::ferror(file);
   const int error = errno;
-  std::fclose(file);
+  (void)std::fclose(file);  // only read from: nothing to lose
   errno = error;
   return whole;
 }
@@ -59,7 +61,7 @@ DllRunner::~DllRunner() {
   try {
     Unload();
   } catch (const Fault& f) {
-    std::fprintf(stderr, "%s: process detach failed: %s\n", moduleName_.c_str(), f.what());
+    (void)std::fprintf(stderr, "%s: process detach failed: %s\n", moduleName_.c_str(), f.what());
   }
 }
 
@@ -244,7 +246,7 @@ bool DllRunner::SetUpTls(std::string& error) {
 
 void DllRunner::Notify(uint32_t reason) {
   const char* what = reason == kDllProcessAttach ? "process attach" : "process detach";
-  if (trace_) std::fprintf(trace_, "%s: %s\n", moduleName_.c_str(), what);
+  if (trace_) (void)std::fprintf(trace_, "%s: %s\n", moduleName_.c_str(), what);  // a trace line is best effort
   for (uint32_t callback : tlsCallbacks_)
     CallExport(callback, {base_, reason, 0}, std::string("TLS callback (") + what + ")");
   if (image_.EntryPointRva() == 0) return;
@@ -273,16 +275,23 @@ bool DllRunner::Load(const std::string& path, std::string& error, const LoadOpti
   if (std::getenv("ORRIVANE_DLL_TRACE")) trace_ = stderr;
   try {
     cpu_ = std::make_unique<Emulator>();
-    if (!heap_.Init(Memory(), kHeapSize, why) || !Memory().Map(kPage, 0x100000 - kPage, kRead, "low memory", why) ||
-        !MapImage(options, why) || !BindImports(why) || !SetUpTls(why)) {
+    // The first megabyte is mapped (on 9x) before each call: RefreshMachineViews.
+    if (!heap_.Init(Memory(), kHeapSize, why) || !MapImage(options, why) || !BindImports(why) || !SetUpTls(why)) {
       error = path + ": " + why;
       return false;
     }
     cpu_->SetStubDispatch([this](uint32_t slot, uint32_t esp) {
       const ImportDef& def = *slots_.at(slot);
       ImportCall call(*this, def, esp);
-      if (trace_) std::fprintf(trace_, "%s\n", call.Name().c_str());
+      if (trace_) (void)std::fprintf(trace_, "%s\n", call.Name().c_str());
       def.function(call);
+      // The last error is the testbed's; the thread block shows it too.
+      const uint32_t lastError = GetLastError();
+      Memory().Write(cpu_->Teb() + kTebLastError, &lastError, 4);
+    });
+    cpu_->SetFaultNote([](uint32_t address) {
+      return LowMemoryFaults(address) ? std::string(" (the first megabyte, which NT does not show at its addresses)")
+                                      : std::string();
     });
     cpu_->SetPorts([](uint16_t port) { return orr::PortIn32(port); },
                    [](uint16_t port, uint32_t value) { orr::PortOut32(port, value); });
@@ -306,7 +315,7 @@ uint32_t DllRunner::CallExport(uint32_t address, const std::vector<uint32_t>& ar
   if (!cpu_) throw Fault(what + ": no DLL is loaded");
   RefreshMachineViews(*this);
   const uint32_t eax = cpu_->Call(address, args, Convention::Stdcall, what, kBudget);
-  if (trace_) std::fprintf(trace_, "%s: EAX 0x%08X after %llu blocks\n", what.c_str(), eax,
+  if (trace_) (void)std::fprintf(trace_, "%s: EAX 0x%08X after %llu blocks\n", what.c_str(), eax,
                            static_cast<unsigned long long>(cpu_->BlocksRun()));
   SettleBlocks(*this);
   return eax;
@@ -378,6 +387,7 @@ const ImportTable& DefaultImports() {
     AddDriverImports(t);
     AddSecurityImports(t);
     AddProcessImports(t);
+    AddModuleImports(t);
     AddCrtImports(t);
     return t;
   }();

@@ -94,6 +94,7 @@ class DllRunner {
 
 // Around every call into the DLL (imports_driver.cpp, imports_memory_blocks.cpp).
 void RefreshMachineViews(DllRunner& runner);  // low memory and the driver's windows as the testbed has them now
+bool LowMemoryFaults(uint32_t address);       // a direct read of the first megabyte on the NT family
 void SyncBlocksToHost(DllRunner& runner);     // the guest's copies of locked blocks back into the testbed
 void SyncBlocksToGuest(DllRunner& runner);
 // At a call's end: the bytes go back to the testbed and the guest's views

@@ -1,6 +1,7 @@
 #include "emulator.h"
 
-#include <cstdio>
+#include "hex_text.h"
+
 #include <cstring>
 
 namespace dllrun {
@@ -23,7 +24,7 @@ constexpr uint32_t kFsSelector = 3 * 8 | 3;
 constexpr uint32_t kEbxMark = 0xB0B1B2B3, kEsiMark = 0x51525354, kEdiMark = 0xD0D1D2D3;
 constexpr uint32_t kScratchPoison = 0xCCCCCCCC;
 
-void Descriptor(uint8_t* gdt, int index, uint32_t base, uint32_t limit, uint8_t access, uint8_t flags) {
+void Descriptor(uint8_t* gdt, size_t index, uint32_t base, uint32_t limit, uint8_t access, uint8_t flags) {
   uint8_t* d = gdt + index * 8;
   d[0] = limit & 0xFF;
   d[1] = (limit >> 8) & 0xFF;
@@ -36,12 +37,6 @@ void Descriptor(uint8_t* gdt, int index, uint32_t base, uint32_t limit, uint8_t 
 }
 
 void Put32(uint8_t* at, uint32_t value) { std::memcpy(at, &value, 4); }
-
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
 
 const char* AccessName(uc_mem_type type) {
   switch (type) {
@@ -74,10 +69,10 @@ Emulator::Emulator() {
   stubBase_ = place(kStubPages * kPage, kRead | kExec, "the import stubs");
   stubCapacity_ = kStubPages * kPage / kStubSlot;
   stubBytes_ = memory_->Span(stubBase_, kStubPages * kPage, 0);
-  std::memset(stubBytes_, 0xCC, kStubPages * kPage);
+  std::memset(stubBytes_, 0xCC, size_t{kStubPages} * kPage);
   codeBase_ = place(kCodePages * kPage, kRead | kExec, "the runner's guest code");
   codeBytes_ = memory_->Span(codeBase_, kCodePages * kPage, 0);
-  std::memset(codeBytes_, 0xCC, kCodePages * kPage);
+  std::memset(codeBytes_, 0xCC, size_t{kCodePages} * kPage);
   sentinel_ = place(kPage, kRead | kExec, "the return sentinel");
   memory_->Span(sentinel_, 1, 0)[0] = 0xF4;  // hlt: only reached if a run goes on past the sentinel
 
@@ -132,7 +127,7 @@ void Emulator::SetUpSegments() {
 
 uint32_t Emulator::AddStub(Convention convention, uint32_t argBytes) {
   if (stubCount_ == stubCapacity_) throw Fault("too many import stubs for the stub pages");
-  uint8_t* slot = stubBytes_ + stubCount_ * kStubSlot;
+  uint8_t* slot = stubBytes_ + size_t{stubCount_} * kStubSlot;
   if (convention == Convention::Stdcall && argBytes > 0) {
     slot[0] = 0xC2;  // ret imm16
     slot[1] = argBytes & 0xFF;
@@ -145,7 +140,7 @@ uint32_t Emulator::AddStub(Convention convention, uint32_t argBytes) {
 
 uint32_t Emulator::AddCode(const std::vector<uint8_t>& code) {
   const uint32_t at = (codeUsed_ + 15) & ~15u;
-  if (at + code.size() > kCodePages * kPage) throw Fault("the runner's guest code does not fit its page");
+  if (at + code.size() > size_t{kCodePages} * kPage) throw Fault("the runner's guest code does not fit its page");
   std::memcpy(codeBytes_ + at, code.data(), code.size());
   codeUsed_ = at + static_cast<uint32_t>(code.size());
   return codeBase_ + at;
@@ -171,16 +166,11 @@ void Emulator::Stop(const std::string& message) {
 }
 
 std::string Emulator::Describe(uint32_t address) const {
-  char text[64];
-  if (imageSize_ && address >= imageBase_ && address - imageBase_ < imageSize_) {
-    std::snprintf(text, sizeof text, "+0x%X", address - imageBase_);
-    return imageName_ + text;
-  }
-  if (const GuestMemory::Mapping* m = memory_->Find(address)) {
-    std::snprintf(text, sizeof text, " (%s+0x%X)", m->name.c_str(), address - m->start);
-    return Hex(address) + text;
-  }
-  return Hex(address);
+  if (imageSize_ && address >= imageBase_ && address - imageBase_ < imageSize_)
+    return imageName_ + "+" + Hex(address - imageBase_);
+  if (const GuestMemory::Mapping* m = memory_->Find(address))
+    return Hex(address, 8) + " (" + m->name + "+" + Hex(address - m->start) + ")";
+  return Hex(address, 8);
 }
 
 uint32_t Emulator::Call(uint32_t address, const std::vector<uint32_t>& args, Convention convention,
@@ -223,26 +213,24 @@ uint32_t Emulator::Call(uint32_t address, const std::vector<uint32_t>& args, Con
   uc_reg_read(uc_, UC_X86_REG_ESP, &after);
   const uint32_t expected = convention == Convention::Stdcall ? frame : frame - argBytes;
   if (after != expected) {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "returned with ESP %+d bytes from where %s leaves it (%u argument bytes pushed)",
-                  static_cast<int32_t>(after - expected), convention == Convention::Stdcall ? "stdcall" : "cdecl",
-                  argBytes);
-    return fail(text);
+    const auto off = static_cast<int32_t>(after - expected);
+    return fail("returned with ESP " + std::string(off > 0 ? "+" : "") + std::to_string(off) + " bytes from where " +
+                (convention == Convention::Stdcall ? "stdcall" : "cdecl") + " leaves it (" +
+                std::to_string(argBytes) + " argument bytes pushed)");
   }
   const struct {
-    uc_x86_reg reg;
     const char* name;
+    uc_x86_reg reg;
     uint32_t expect;
-  } kept[] = {{UC_X86_REG_EBX, "EBX", kEbxMark},
-              {UC_X86_REG_ESI, "ESI", kEsiMark},
-              {UC_X86_REG_EDI, "EDI", kEdiMark},
-              {UC_X86_REG_EBP, "EBP", frame}};
+  } kept[] = {{"EBX", UC_X86_REG_EBX, kEbxMark},
+              {"ESI", UC_X86_REG_ESI, kEsiMark},
+              {"EDI", UC_X86_REG_EDI, kEdiMark},
+              {"EBP", UC_X86_REG_EBP, frame}};
   for (const auto& k : kept) {
     uint32_t value = 0;
     uc_reg_read(uc_, k.reg, &value);
     if (value != k.expect)
-      return fail(std::string("did not preserve ") + k.name + ": " + Hex(k.expect) + " became " + Hex(value));
+      return fail(std::string("did not preserve ") + k.name + ": " + Hex(k.expect, 8) + " became " + Hex(value, 8));
   }
   return eax;
 }
@@ -272,8 +260,9 @@ void Emulator::OnBlock(uc_engine*, uint64_t, uint32_t, void* self) {
 
 bool Emulator::OnInvalidMemory(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* self) {
   auto* e = static_cast<Emulator*>(self);
-  e->Stop(std::string(AccessName(type)) + ": " + std::to_string(size) + " bytes at " +
-          e->Describe(static_cast<uint32_t>(address)) + ", instruction at " + e->Describe(e->Eip()));
+  const auto at = static_cast<uint32_t>(address);
+  e->Stop(std::string(AccessName(type)) + ": " + std::to_string(size) + " bytes at " + e->Describe(at) +
+          (e->faultNote_ ? e->faultNote_(at) : std::string()) + ", instruction at " + e->Describe(e->Eip()));
   return false;
 }
 

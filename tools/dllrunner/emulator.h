@@ -49,6 +49,8 @@ class Emulator {
   using StubDispatch = std::function<void(uint32_t slot, uint32_t esp)>;
   using PortIn = std::function<uint32_t(uint16_t port)>;
   using PortOut = std::function<void(uint16_t port, uint32_t value)>;
+  // What a fault report adds about the address a faulting access reached.
+  using FaultNote = std::function<std::string(uint32_t address)>;
 
   Emulator();
   ~Emulator();
@@ -59,6 +61,7 @@ class Emulator {
   uint32_t Teb() const { return teb_; }
 
   void SetStubDispatch(StubDispatch dispatch) { dispatch_ = std::move(dispatch); }
+  void SetFaultNote(FaultNote note) { faultNote_ = std::move(note); }
   void SetPorts(PortIn in, PortOut out) {
     portIn_ = std::move(in);
     portOut_ = std::move(out);
@@ -114,6 +117,7 @@ class Emulator {
   StubDispatch dispatch_;
   PortIn portIn_;
   PortOut portOut_;
+  FaultNote faultNote_;
   uint64_t blocks_ = 0, budget_ = 0;
   std::string stopReason_;  // set by a hook during a run
   std::string broken_;      // the first failure; every later call is refused

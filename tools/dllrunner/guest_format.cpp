@@ -29,12 +29,16 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+// The pieces are the guest's formats, cut by RenderFormat into one checked
+// conversion each whose argument has the type the conversion names.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
 std::string PrintWithHost(const std::string& piece, const FormatValue& v) {
   auto print = [&](auto... args) {
     const int n = std::snprintf(nullptr, 0, piece.c_str(), args...);
     if (n <= 0) return std::string();
     std::vector<char> out(static_cast<size_t>(n) + 1);
-    std::snprintf(out.data(), out.size(), piece.c_str(), args...);
+    if (std::snprintf(out.data(), out.size(), piece.c_str(), args...) != n) return std::string();
     return std::string(out.data(), static_cast<size_t>(n));
   };
   switch (v.kind) {
@@ -56,6 +60,7 @@ std::string PrintWithHost(const std::string& piece, const FormatValue& v) {
   }
   return std::string();
 }
+#pragma GCC diagnostic pop
 
 std::string RenderFormat(ImportCall& call, const std::string& f, uint32_t argsAt, FormatDialect dialect,
                          PiecePrinter print) {

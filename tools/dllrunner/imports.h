@@ -68,6 +68,7 @@ void AddMemoryBlockImports(ImportTable& table);   // imports_memory_blocks.cpp
 void AddDriverImports(ImportTable& table);        // imports_driver.cpp
 void AddSecurityImports(ImportTable& table);      // imports_security.cpp
 void AddProcessImports(ImportTable& table);       // imports_process.cpp
+void AddModuleImports(ImportTable& table);        // imports_modules.cpp
 void AddCrtImports(ImportTable& table);           // imports_crt.cpp
 
 // One call of a stub, as the stub function sees it.
@@ -91,7 +92,7 @@ class ImportCall {
   void Write(uint32_t address, const void* bytes, uint32_t size);
   uint32_t U32(uint32_t address);
   void PutU32(uint32_t address, uint32_t value);
-  uint8_t* Span(uint32_t address, uint32_t size, uint32_t access);
+  __attribute__((returns_nonnull)) uint8_t* Span(uint32_t address, uint32_t size, uint32_t access);
   [[noreturn]] void Fail(const std::string& why);
 
  private:

@@ -59,8 +59,7 @@ void EachChunk(ImportCall& c, uint32_t at, uint32_t n, uint32_t access, Fn fn) {
   while (n > 0) {
     const GuestMemory::Mapping* m = c.Memory().Find(at);
     const uint32_t take = m ? static_cast<uint32_t>(std::min<uint64_t>(n, uint64_t{m->start} + m->size - at)) : n;
-    uint8_t* bytes = c.Memory().Span(at, take, access);
-    if (!bytes) c.Span(at, take, access);  // stops the run with the address
+    uint8_t* bytes = c.Span(at, take, access);  // stops the run with the address when it cannot
     if (fn(bytes, take, at)) return;
     at += take;
     n -= take;
@@ -289,7 +288,7 @@ void fopen_(ImportCall& c) {
   }
   const uint32_t record = c.Runner().Heap().Allocate(kFileRecordSize);
   if (!record) {
-    std::fclose(host);
+    (void)std::fclose(host);  // only read from: nothing to lose
     SetErrno(c, kEnomem);
     return c.Return(0);
   }
@@ -427,7 +426,7 @@ void localeconv_(ImportCall& c) {
   std::vector<uint8_t> record(48, 127);
   for (uint32_t i = 0; i < 10; ++i) {
     const uint32_t text = i == 0 ? point : empty;
-    std::memcpy(record.data() + 4 * i, &text, 4);
+    std::memcpy(record.data() + size_t{4} * i, &text, 4);
   }
   c.Return(Constant(c, "lconv", record));
 }
@@ -474,7 +473,7 @@ std::vector<uint8_t> InitTermCode() {
   };
 }
 
-std::vector<uint8_t> StreamRecords() { return std::vector<uint8_t>(kStreams * kFileRecordSize, 0); }
+std::vector<uint8_t> StreamRecords() { return std::vector<uint8_t>(size_t{kStreams} * kFileRecordSize, 0); }
 std::vector<uint8_t> MbCurMax() { return {1, 0, 0, 0}; }  // single-byte characters
 
 }  // namespace

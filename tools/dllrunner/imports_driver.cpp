@@ -2,17 +2,20 @@
 // (DeviceIoControl), bound to the testbed, and the physical memory the guest
 // reads directly: the first megabyte in place, and each window the driver
 // maps at the 32-bit address the driver hands out, until it is released.
+// Port instructions reach the testbed's ports (Emulator::SetPorts), which on
+// NT record the breach and answer as the host build's do.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "dll_runner.h"
+#include "hex_text.h"
 #include "hwaccess/contract.h"
 #include "hwaccess/platform_io.h"
 #include "hwaccess/service.h"
 #include "imports.h"
+#include "testbed.h"
 
 namespace dllrun {
 namespace {
@@ -29,7 +32,7 @@ std::vector<uint8_t> CopyIn(ImportCall& c, uint32_t address, uint32_t size) {
 
 uint32_t Word(const std::vector<uint8_t>& bytes, uint32_t size, uint32_t index) {
   uint32_t value = 0;
-  if (size >= 4 * (index + 1)) std::memcpy(&value, bytes.data() + 4 * index, 4);
+  if (size >= 4 * (index + 1)) std::memcpy(&value, bytes.data() + size_t{4} * index, 4);
   return value;
 }
 
@@ -47,10 +50,8 @@ void Show(ImportCall& c, uint32_t window, uint32_t length) {
   const uint8_t* bytes = orr::WindowPointer(window);
   if (!bytes) c.Fail("the driver reported window " + std::to_string(window) + " but the testbed shows nothing there");
   const uint32_t lead = window % kPage;
-  char name[48];
-  std::snprintf(name, sizeof name, "driver window 0x%08X", window);
   std::string error;
-  uint8_t* guest = r.Memory().Map(window - lead, lead + length, kRead, name, error);
+  uint8_t* guest = r.Memory().Map(window - lead, lead + length, kRead, "driver window " + Hex(window, 8), error);
   if (!guest) c.Fail("cannot show the driver's window: " + error);
   std::memcpy(guest + lead, bytes, length);
   r.State().windows[window] = length;
@@ -92,9 +93,22 @@ void BiosServiceCall_(ImportCall& c) {
 
 }  // namespace
 
+bool LowMemoryFaults(uint32_t address) {
+  return address >= kPage && address < kLowMemoryEnd && tb::CurrentMachine().platform == tb::Platform::Nt;
+}
+
+// Only 9x shows the first megabyte at its linear addresses; on NT a direct
+// read there is an access violation, so nothing is mapped there. (Unmapping
+// rather than protecting: the emulator keeps serving pages it has read
+// through after their protection changes.)
 void RefreshMachineViews(DllRunner& r) {
+  const bool shown = !LowMemoryFaults(kPage);
   uint8_t* guest = r.Memory().Span(kPage, kLowMemoryEnd - kPage, 0);
-  for (uint32_t page = kPage; guest && page < kLowMemoryEnd; page += kPage)
+  if (guest && !shown) r.Memory().Unmap(kPage);
+  std::string why;
+  if (!guest && shown && !(guest = r.Memory().Map(kPage, kLowMemoryEnd - kPage, kRead, "low memory", why)))
+    throw Fault("cannot show the first megabyte: " + why);
+  for (uint32_t page = kPage; shown && page < kLowMemoryEnd; page += kPage)
     if (const uint8_t* low = orr::WindowPointer(page)) std::memcpy(guest + page - kPage, low, kPage);
   std::vector<uint32_t> gone;
   for (const auto& [window, length] : r.State().windows)

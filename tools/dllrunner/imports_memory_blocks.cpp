@@ -7,10 +7,10 @@
 // after the service library may have written them.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "dll_runner.h"
+#include "hex_text.h"
 #include "imports.h"
 
 namespace dllrun {
@@ -44,10 +44,8 @@ void GlobalLock_(ImportCall& c) {
     return c.Return(it->second.guest);
   }
   const auto size = static_cast<uint32_t>(GlobalSize(HostHandle(handle)));
-  char name[48];
-  std::snprintf(name, sizeof name, "global block 0x%X", handle);
   std::string error;
-  const uint32_t guest = c.Memory().MapAnywhere(size, kRead | kWrite, name, error);
+  const uint32_t guest = c.Memory().MapAnywhere(size, kRead | kWrite, "global block " + Hex(handle), error);
   if (!guest) c.Fail(error);
   BlockMirror m{guest, size, host, 1};
   ToGuest(c.Runner(), m);

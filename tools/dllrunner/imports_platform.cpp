@@ -36,6 +36,9 @@ void GetVersionExA_(ImportCall& c) {
   c.Return(ok);
 }
 
+void GetLastError_(ImportCall& c) { c.Return(GetLastError()); }
+void SetLastError_(ImportCall& c) { SetLastError(c.Arg(0)); }
+
 void GetCurrentDirectoryA_(ImportCall& c) {
   const uint32_t size = c.Arg(0), at = c.Arg(1);
   std::vector<uint8_t> buffer = at ? c.Read(at, size) : std::vector<uint8_t>();
@@ -79,7 +82,12 @@ void MessageBoxA_(ImportCall& c) {
 }
 
 // The testbed's wsprintfA prints each piece; the pieces are joined and held
-// to wsprintfA's limit as one call would be.
+// to wsprintfA's limit as one call would be. Each piece is the guest's
+// format cut by RenderFormat to one conversion, whose argument has the type
+// it names.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
 std::string PrintWithTestbed(const std::string& piece, const FormatValue& v) {
   char out[kWsprintfLimit + 1];
   int n = 0;
@@ -92,6 +100,7 @@ std::string PrintWithTestbed(const std::string& piece, const FormatValue& v) {
   }
   return std::string(out, n > 0 ? static_cast<size_t>(n) : 0);
 }
+#pragma GCC diagnostic pop
 
 void wsprintfA_(ImportCall& c) {
   const uint32_t dst = c.Arg(0);
@@ -106,6 +115,8 @@ void wsprintfA_(ImportCall& c) {
 void AddPlatformImports(ImportTable& t) {
   t.insert(t.end(), {
       Stdcall("KERNEL32.dll", "GetVersionExA", 1, GetVersionExA_),
+      Stdcall("KERNEL32.dll", "GetLastError", 0, GetLastError_),
+      Stdcall("KERNEL32.dll", "SetLastError", 1, SetLastError_),
       Stdcall("KERNEL32.dll", "GetCurrentDirectoryA", 2, GetCurrentDirectoryA_),
       Stdcall("KERNEL32.dll", "OutputDebugStringA", 1, OutputDebugStringA_),
       Stdcall("KERNEL32.dll", "GetCurrentProcess", 0, GetCurrentProcess_),

@@ -2,7 +2,8 @@
 // call: the runner answers them itself for its one process with one thread.
 // Critical sections, TLS slots and semaphores work as on Windows for a
 // single thread; a wait that only another thread could end stops the run.
-#include <cctype>
+#include <windows.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,7 +15,7 @@ namespace dllrun {
 namespace {
 
 constexpr uint32_t kErrorInvalidHandle = 6, kErrorInvalidParameter = 87, kErrorInsufficientBuffer = 122;
-constexpr uint32_t kErrorModNotFound = 126, kErrorTooManyPosts = 298, kErrorBadLength = 24;
+constexpr uint32_t kErrorTooManyPosts = 298, kErrorBadLength = 24;
 constexpr uint32_t kTlsOutOfIndexes = 0xFFFFFFFF;
 constexpr uint32_t kWaitObject0 = 0, kWaitTimeout = 0x102, kInfinite = 0xFFFFFFFF;
 constexpr uint32_t kCriticalSectionSize = 24;
@@ -22,10 +23,9 @@ constexpr uint32_t kMemoryInfoSize = 28;
 constexpr uint32_t kMemCommit = 0x1000, kMemFree = 0x10000, kMemImage = 0x1000000, kMemPrivate = 0x20000;
 constexpr uint32_t kCpAcp = 0, kCp1252 = 1252;
 
-void SetLastError(ImportCall& c, uint32_t error) { c.PutU32(c.Runner().Cpu().Teb() + kTebLastError, error); }
+// The thread's one last error is the testbed's, which the library's calls set too.
+void SetLastError(ImportCall&, uint32_t error) { ::SetLastError(error); }
 
-void GetLastError_(ImportCall& c) { c.Return(c.U32(c.Runner().Cpu().Teb() + kTebLastError)); }
-void SetLastError_(ImportCall& c) { SetLastError(c, c.Arg(0)); }
 void GetCurrentThreadId_(ImportCall& c) { c.Return(kThreadId); }
 void Sleep_(ImportCall&) {}  // one thread: nothing else can happen meanwhile
 
@@ -218,73 +218,6 @@ void VirtualProtect_(ImportCall& c) {
   c.Return(1);
 }
 
-std::string WideText(ImportCall& c, uint32_t at) {
-  std::string text;
-  for (;; at += 2) {
-    const std::vector<uint8_t> unit = c.Read(at, 2);
-    const uint16_t ch = static_cast<uint16_t>(unit[0] | unit[1] << 8);
-    if (ch == 0) return text;
-    text.push_back(ch < 0x80 ? static_cast<char>(ch) : '?');
-    if (text.size() > 0x8000) c.Fail("wide text has no end");
-  }
-}
-
-// Modules every Windows process has loaded: asking for one the runner does
-// not stand in for has no honest "not loaded" answer.
-bool SystemModule(std::string name) {
-  for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  if (name.find('.') == std::string::npos) name += ".dll";
-  for (const char* m : {"ntdll.dll", "kernel32.dll", "kernelbase.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
-                        "setupapi.dll", "msvcrt.dll"})
-    if (name == m) return true;
-  return false;
-}
-
-// The process has no program image of its own: only the DLL and the modules
-// the runner stands in for are loaded; any other module is not.
-void ModuleHandleOf(ImportCall& c, const std::string& name, bool named) {
-  if (!named) c.Fail("asks for the program's module handle; the runner loads no program");
-  const uint32_t handle = c.Runner().ModuleHandle(name);
-  if (!handle && SystemModule(name))
-    c.Fail("asks for " + name + ", a system DLL the runner does not stand in for (add its functions to the import "
-           "table: docs/dll-runner.md)");
-  if (!handle) SetLastError(c, kErrorModNotFound);
-  c.Return(handle);
-}
-
-void GetModuleHandleA_(ImportCall& c) { ModuleHandleOf(c, c.Arg(0) ? c.Text(c.Arg(0)) : "", c.Arg(0) != 0); }
-void GetModuleHandleW_(ImportCall& c) { ModuleHandleOf(c, c.Arg(0) ? WideText(c, c.Arg(0)) : "", c.Arg(0) != 0); }
-void LoadLibraryA_(ImportCall& c) { ModuleHandleOf(c, c.Text(c.Arg(0)), true); }
-
-void FreeLibrary_(ImportCall& c) {
-  const uint32_t handle = c.Arg(0);
-  if (handle == c.Runner().Base() || !c.Runner().ModuleOf(handle).empty()) return c.Return(1);
-  SetLastError(c, kErrorInvalidHandle);
-  c.Return(0);
-}
-
-void GetProcAddress_(ImportCall& c) {
-  const uint32_t handle = c.Arg(0), which = c.Arg(1);
-  DllRunner& r = c.Runner();
-  const bool byOrdinal = which < 0x10000;
-  const std::string name = byOrdinal ? "" : c.Text(which);
-  if (handle == r.Base()) {
-    const uint32_t address = byOrdinal ? r.ExportByOrdinal(static_cast<uint16_t>(which)) : r.ExportByName(name);
-    if (!address) SetLastError(c, 127);  // ERROR_PROC_NOT_FOUND
-    return c.Return(address);
-  }
-  const std::string module = r.ModuleOf(handle);
-  if (module.empty()) {
-    SetLastError(c, kErrorInvalidHandle);
-    return c.Return(0);
-  }
-  std::string missing;
-  const uint32_t address = byOrdinal ? r.ResolveByOrdinal(module, static_cast<uint16_t>(which), missing)
-                                     : r.ResolveByName(module, name, missing);
-  if (!address) c.Fail("asks for " + missing + ", which the runner does not provide (add a stub: docs/dll-runner.md)");
-  c.Return(address);
-}
-
 // The ANSI code page is 1252; bytes 0x80 to 0x9F are its own, the rest Latin-1.
 constexpr uint16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
@@ -376,8 +309,6 @@ void IsDBCSLeadByteEx_(ImportCall& c) {
 
 void AddProcessImports(ImportTable& t) {
   t.insert(t.end(), {
-      Stdcall("KERNEL32.dll", "GetLastError", 0, GetLastError_),
-      Stdcall("KERNEL32.dll", "SetLastError", 1, SetLastError_),
       Stdcall("KERNEL32.dll", "GetCurrentThreadId", 0, GetCurrentThreadId_),
       Stdcall("KERNEL32.dll", "Sleep", 1, Sleep_),
       Stdcall("KERNEL32.dll", "InitializeCriticalSection", 1, InitializeCriticalSection_),
@@ -393,11 +324,6 @@ void AddProcessImports(ImportTable& t) {
       Stdcall("KERNEL32.dll", "WaitForSingleObject", 2, WaitForSingleObject_),
       Stdcall("KERNEL32.dll", "VirtualQuery", 3, VirtualQuery_),
       Stdcall("KERNEL32.dll", "VirtualProtect", 4, VirtualProtect_),
-      Stdcall("KERNEL32.dll", "GetModuleHandleA", 1, GetModuleHandleA_),
-      Stdcall("KERNEL32.dll", "GetModuleHandleW", 1, GetModuleHandleW_),
-      Stdcall("KERNEL32.dll", "LoadLibraryA", 1, LoadLibraryA_),
-      Stdcall("KERNEL32.dll", "FreeLibrary", 1, FreeLibrary_),
-      Stdcall("KERNEL32.dll", "GetProcAddress", 2, GetProcAddress_),
       Stdcall("KERNEL32.dll", "MultiByteToWideChar", 6, MultiByteToWideChar_),
       Stdcall("KERNEL32.dll", "WideCharToMultiByte", 8, WideCharToMultiByte_),
       Stdcall("KERNEL32.dll", "IsDBCSLeadByteEx", 2, IsDBCSLeadByteEx_),

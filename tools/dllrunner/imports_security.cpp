@@ -100,9 +100,9 @@ std::vector<uint8_t> GuestGroups(const uint8_t* list, uint32_t size, uint32_t gu
   std::vector<std::pair<const uint8_t*, DWORD>> groups;
   for (uint32_t i = 0; i < stated && entries + (i + 1) * sizeof(SID_AND_ATTRIBUTES) <= size; ++i) {
     SID_AND_ATTRIBUTES g;
-    std::memcpy(&g, list + entries + i * sizeof g, sizeof g);
+    std::memcpy(&g, list + entries + size_t{i} * sizeof g, sizeof g);
     const auto* sid = static_cast<const uint8_t*>(g.Sid);
-    if (sid < list || sid + kSidHeader > list + size || sid + kSidHeader + 4u * sid[1] > list + size) break;
+    if (sid < list || sid + kSidHeader > list + size || sid + kSidHeader + size_t{4} * sid[1] > list + size) break;
     groups.emplace_back(sid, g.Attributes);
   }
   std::vector<uint8_t> out(4 + kGuestGroupEntry * groups.size(), 0);

@@ -1,10 +1,10 @@
 #include "orrivane_api.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "caller_buffers.h"
+#include "hex_text.h"
 #include "orrivane.h"
 
 namespace dllrun {
@@ -69,9 +69,7 @@ const char* GetROMID() {
   char field[kRomIdField];
   const uint32_t readable = g_runner->Memory().Reach(at, kRomIdField, kRead);
   if (!g_runner->Memory().Read(at, field, readable) || !std::memchr(field, 0, readable)) {
-    char text[96];
-    std::snprintf(text, sizeof text, "Orrivane_GetROMID: no NUL-terminated text of at most 5 characters at 0x%08X", at);
-    throw Fault(text);
+    throw Fault("Orrivane_GetROMID: no NUL-terminated text of at most 5 characters at " + Hex(at, 8));
   }
   g_romId = field;
   return g_romId.c_str();
@@ -107,10 +105,8 @@ uint32_t CallDllExport(const ExportEntry& entry, const std::vector<uint32_t>& ar
                 std::to_string(entry.ordinal));
   const uint32_t eax = r.CallExport(address, args, entry.name);
   if (entry.width == ResultWidth::Bits8Flag && eax > 1) {
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "%s left 0x%08X in EAX: its 8-bit result must be 0 or 1 in the whole register", entry.name, eax);
-    throw Fault(text);
+    throw Fault(std::string(entry.name) + " left " + Hex(eax, 8) +
+                " in EAX: its 8-bit result must be 0 or 1 in the whole register");
   }
   return eax;
 }

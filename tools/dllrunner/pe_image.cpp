@@ -3,6 +3,8 @@
 #include <cstring>
 #include <map>
 
+#include "hex_text.h"
+
 namespace dllrun {
 namespace {
 
@@ -23,12 +25,6 @@ constexpr uint16_t kRelocAbsolute = 0, kRelocHighLow = 3;
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", value);
-  return text;
-}
 
 const char* MachineName(uint16_t machine) {
   switch (machine) {
@@ -143,8 +139,9 @@ bool PeImage::Parse(const std::vector<uint8_t>& file, std::string& error) {
   auto directory = [&](uint32_t index, uint32_t& rva, uint32_t& size) {
     rva = size = 0;
     if (index >= directories || kOptionalDirectories + 8 * (index + 1) > optionalSize) return;
-    rva = U32(opt + kOptionalDirectories + 8 * index);
-    size = U32(opt + kOptionalDirectories + 8 * index + 4);
+    const uint8_t* entry = opt + kOptionalDirectories + size_t{8} * index;
+    rva = U32(entry);
+    size = U32(entry + 4);
   };
   uint32_t tlsSize = 0;
   directory(kDirExport, exportRva_, exportSize_);
