@@ -4,8 +4,8 @@
 // through the linked library and through the DLL, each from a fresh load.
 // The answers, the testbed's records (service and driver requests with their
 // bytes, message boxes, debugger lines, port accesses, token and device
-// calls) and what is left outstanding must be identical, and nothing may be
-// left outstanding.
+// calls, broken Windows contracts) and what is left outstanding must be
+// identical, and nothing may be left outstanding or broken.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -91,6 +91,7 @@ json Records() {
   r["ports"] = json::array();
   for (const tb::PortAccess& p : tb::PortAccesses()) r["ports"].push_back({p.write, p.port, p.value});
   r["security"] = tb::SecurityCalls();
+  r["violations"] = tb::ContractViolations();
   r["outstanding"] = {{"windows", tb::OutstandingMappedWindows()},
                       {"blocks", tb::OutstandingGlobalBlocks()},
                       {"locked", tb::LockedGlobalBlocks()},
@@ -212,6 +213,7 @@ void ExpectSame(const tb::Machine& machine, const Session& session, const dllrun
       << json::diff(host, dll).dump(1);
   for (const auto& [what, count] : dll["records"]["outstanding"].items())
     EXPECT_EQ(count, 0) << what << " left outstanding";
+  EXPECT_EQ(dll["records"]["violations"], json::array()) << "Windows contracts broken";
 }
 
 // Inputs: saved files of a fuzz target, or profiles.
@@ -313,9 +315,11 @@ TEST_P(DllDateVersionInputs, SameAnswersAndRecords) {
   const std::vector<uint8_t> data = ReadBytes(GetParam().path);
   if (data.empty()) GTEST_SKIP() << "empty";
   const size_t modelLength = std::min<size_t>(data[0] % 60, data.size() - 1);
-  std::vector<uint8_t> tag{'<'};
-  tag.insert(tag.end(), data.begin() + 1, data.begin() + 1 + static_cast<long>(modelLength));
-  tag.insert(tag.end(), {'>', 0});
+    // The model's bytes follow the first; that byte's place takes the '<'.
+  std::vector<uint8_t> tag(data.begin(), data.begin() + 1 + static_cast<long>(modelLength));
+  tag[0] = '<';
+  tag.push_back('>');
+  tag.push_back(0);
   std::vector<uint8_t> text(data.begin() + 1 + static_cast<long>(modelLength), data.end());
   text.resize(std::min<size_t>(text.size(), tb::kFSegModelTag - tb::kFSegDateVersion));
   tb::MachineBuilder m;
@@ -383,6 +387,50 @@ TEST(DllSampleImage, SameAnswersAndRecordsWithEveryFault) {
     ExpectSame(DemoMachine(), ImageQueries({SampleImage()}, [=] { tb::FailGlobalLockAt(nth); }));
   std::remove(empty.c_str());
 }
+
+// The demo machine as Windows and the service library may also behave: the
+// family it reports (a compatibility mode) and a failing version call, which
+// send the library to ntdll.dll; rounded global-memory blocks; and the
+// image requests' failures and leftovers. Each answers every query and
+// analyses the sample image.
+struct Variant {
+  const char* name;
+  void (*edit)(tb::Machine& m);
+};
+
+class DllMachineVariants : public testing::TestWithParam<Variant> {};
+
+TEST_P(DllMachineVariants, SameAnswersAndRecords) {
+  tb::Machine machine = DemoMachine();
+  GetParam().edit(machine);
+  ExpectSame(machine, [](const OrrivaneApi& lib) {
+    json a = MachineQueries(lib, SampleImage());
+    a["env"] = EnvQueries(lib);
+    a["image"] = AnalyseFile(lib, SampleImage());
+    return a;
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DllMachineVariants,
+    testing::Values(Variant{"NtReporting9x", [](tb::Machine& m) { m.reportedPlatform = tb::Platform::Win9x; }},
+                    Variant{"NtVersionCallFails", [](tb::Machine& m) { m.versionCallFails = true; }},
+                    Variant{"Win9xReporting9x",
+                            [](tb::Machine& m) {
+                              m.platform = tb::Platform::Win9x;
+                              m.reportedPlatform = tb::Platform::Win9x;
+                            }},
+                    Variant{"Win9xReportingNt",
+                            [](tb::Machine& m) {
+                              m.platform = tb::Platform::Win9x;
+                              m.reportedPlatform = tb::Platform::Nt;
+                            }},
+                    Variant{"GlobalSizeGranularity", [](tb::Machine& m) { m.globalSizeGranularity = 4096; }},
+                    Variant{"StatusFailsSilently", [](tb::Machine& m) { m.statusFailsSilently = true; }},
+                    Variant{"ScribbleBlock", [](tb::Machine& m) { m.scribbleImageBlock = true; }},
+                    Variant{"ImageServiceError", [](tb::Machine& m) { m.imageServiceError = 0x12D; }},
+                    Variant{"RefuseExpand", [](tb::Machine& m) { m.refuseExpand = true; }}),
+    [](const testing::TestParamInfo<Variant>& row) { return row.param.name; });
 
 // Loaded away from its preferred base, with its base relocations applied.
 TEST(DllRelocated, SameAnswersAndRecords) {
