@@ -57,13 +57,17 @@ std::vector<uint8_t> AwardCompressedImage(uint32_t size) {
 
 }  // namespace
 
+std::vector<uint8_t> ImageBytes(ImageKind kind, uint32_t size) {
+  return kind == ImageKind::IdentityRecord ? IdentityRecordImage(size) : AwardCompressedImage(size);
+}
+
 const BenchImage& ImageFile(ImageKind kind, uint32_t size) {
   ImageFiles& files = Files();
   auto it = files.made.find({kind, size});
   if (it != files.made.end()) return it->second;
 
   const bool record = kind == ImageKind::IdentityRecord;
-  const std::vector<uint8_t> bytes = record ? IdentityRecordImage(size) : AwardCompressedImage(size);
+  const std::vector<uint8_t> bytes = ImageBytes(kind, size);
   const std::string path = (std::filesystem::temp_directory_path() /
                             ("orrivane_bench_" + std::to_string(getpid()) + (record ? "_record_" : "_award_") +
                              std::to_string(size) + ".bin"))

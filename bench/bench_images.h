@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -26,5 +27,7 @@ struct BenchImage {
 };
 
 const BenchImage& ImageFile(ImageKind kind, uint32_t size);
+// The bytes of such an image, for writing one to keep (write_bench_image.cpp).
+std::vector<uint8_t> ImageBytes(ImageKind kind, uint32_t size);
 
 }  // namespace bench

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The project's two jobs on a Debian 12 machine, as root:
 #   scripts/dev.sh demo   build the tool; show the demo machine, the sample image, the verdict and the environment checks
-#   scripts/dev.sh test   build the host, sanitizer and Windows builds and run every test
+#   scripts/dev.sh test   build the host, sanitizer and Windows builds and run every test, then run the
+#                         built ORRIVANE.DLL under the emulator against the host builds
 #   scripts/dev.sh package  the Windows ZIP and the tool's Debian package, in build/packages
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(cmake make g++ pkg-config python3 googletest libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev nlohmann-json3-dev liblhasa-dev lhasa g++-mingw-w64-i686 binutils-mingw-w64-i686
-          clang libclang-rt-14-dev clang-tidy-14 llvm-14 lld-14 dpkg-dev)
+          clang libclang-rt-14-dev clang-tidy-14 llvm-14 lld-14 dpkg-dev libunicorn-dev)
 JOBS=$(nproc)
 
 install_packages() {
@@ -49,6 +50,11 @@ case "${1:-}" in
     for preset in host host-asan win32; do
       echo "== $preset"
       build "$preset"
+      ctest --preset "$preset" -j "$JOBS"
+    done
+    # Needs the DLL the win32 build just made.
+    for preset in host-dll host-asan-dll; do
+      echo "== $preset"
       ctest --preset "$preset" -j "$JOBS"
     done
     ;;

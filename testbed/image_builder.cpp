@@ -115,7 +115,8 @@ bool ImageBuilder::WriteFile(const std::string& path) const { return WriteImageF
 bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
-  bool whole = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  // An empty vector's data() may be null, which fwrite must not be given.
+  const bool whole = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && whole;
 }
 

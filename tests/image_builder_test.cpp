@@ -132,6 +132,8 @@ TEST(ImageBuilder, WriteFileWritesEveryByte) {
   ASSERT_TRUE(b.WriteFile(path));
   std::ifstream in(path, std::ios::binary);
   EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), b.Build());
+  ASSERT_TRUE(tb::WriteImageFile(path, {}));  // empty content: an empty file
+  EXPECT_EQ(std::ifstream(path, std::ios::binary).peek(), std::ifstream::traits_type::eof());
   std::remove(path);
   EXPECT_FALSE(b.WriteFile("/nonexistent-directory/image.bin"));
 }

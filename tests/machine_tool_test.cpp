@@ -42,7 +42,8 @@ TEST_P(MachineTool, JsonAnswersMatchFieldByField) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MachineTool,
-                         testing::Values("demo", "extended-9x", "extended-nt", "firmware-tag", "open-error", "bytes-9x"),
+                         testing::Values("demo", "extended-9x", "extended-nt", "firmware-tag", "open-error", "bytes-9x",
+                                         "plugins-wide"),
                          [](const testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
                            name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
@@ -106,7 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"MissingProfile", {"machine", "--profile", kCases + "absent.json"},
                                 "orrivane machine: " + kCases + "absent.json: cannot read the profile"},
                     RefusalCase{"ProfileRefused", {"machine", "--profile", kCases + "demo.case.json"},
-                                "demo.case.json: expect: unknown key"}),
+                                "demo.case.json: expect: unknown key"},
+                    RefusalCase{"DllNotLoadable", {"--dll", kCases + "demo.case.json", "machine"},
+                                "orrivane: cannot load the DLL: " + kCases + "demo.case.json: not a Windows executable"},
+                    RefusalCase{"DllIsADirectory", {"--dll", kCases, "machine"}, "cannot read " + kCases}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 }  // namespace

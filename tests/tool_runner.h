@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -36,6 +38,11 @@ inline ToolRun RunTool(const std::vector<std::string>& args) {
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<char*> argv{const_cast<char*>(ORRIVANE_TOOL)};
+  // The same cases through ORRIVANE.DLL under the emulator (the dll_tool_tests run).
+  static std::string dll = std::getenv("ORRIVANE_TOOL_DLL") ? std::getenv("ORRIVANE_TOOL_DLL") : "";
+  static std::string dllOption = "--dll";
+  if (!dll.empty() && std::find(args.begin(), args.end(), dllOption) == args.end())
+    argv.insert(argv.end(), {dllOption.data(), dll.data()});
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 

@@ -29,12 +29,12 @@ int RunEnv(const EnvOptions& options) {
   }
   tb::Reset(machine);
 
-  const int32_t administrator = Orrivane_IsAdministrator();
+  const int32_t administrator = Library().Orrivane_IsAdministrator();
   nlohmann::ordered_json acpi = nlohmann::ordered_json::object();
   if (!options.json) std::cout << "Orrivane_IsAdministrator: " << administrator << "\n";
   for (const std::string& text : options.acpi) {
     const size_t before = tb::DebugLines().size();
-    const int32_t found = InstallShield_CheckACPI(text.c_str());
+    const int32_t found = Library().InstallShield_CheckACPI(text.c_str());
     acpi[JsonText(text)] = found;
     if (options.json) continue;
     std::cout << "InstallShield_CheckACPI " << Quoted(text) << ": " << found << "\n";

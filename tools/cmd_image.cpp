@@ -62,8 +62,9 @@ ImageIdentity AnalyseFile(const std::string& file) {
   char model[60] = {}, id[100] = {}, version[60] = {}, date[32] = {};
   ImageIdentity image;
   image.file = file;
-  image.result = Orrivane_GetBIOSFileInfo(file.c_str(), model, id, version, date, &image.dateCode, &image.amiTagFound);
-  image.buildVersion = Orrivane_GetROMbuildVersion();
+  image.result =
+      Library().Orrivane_GetBIOSFileInfo(file.c_str(), model, id, version, date, &image.dateCode, &image.amiTagFound);
+  image.buildVersion = Library().Orrivane_GetROMbuildVersion();
   image.model = model;
   image.idString = id;
   image.version = version;
@@ -74,9 +75,9 @@ ImageIdentity AnalyseFile(const std::string& file) {
 MachineIdentity ReadMachine() {
   char model[60] = {}, altModel[60] = {}, id[100] = {}, version[60] = {}, date[30] = {};
   MachineIdentity machine;
-  Orrivane_GetBIOSROMInfo(model, id, version, date, &machine.dateCode, nullptr, 0, nullptr);
+  Library().Orrivane_GetBIOSROMInfo(model, id, version, date, &machine.dateCode, nullptr, 0, nullptr);
   // The same model unless the family keeps an alternative one.
-  Orrivane_GetBIOSROMInfo(altModel, nullptr, nullptr, nullptr, nullptr, nullptr, 1, nullptr);
+  Library().Orrivane_GetBIOSROMInfo(altModel, nullptr, nullptr, nullptr, nullptr, nullptr, 1, nullptr);
   machine.model = model;
   machine.altModel = altModel;
   machine.idString = id;
@@ -132,7 +133,7 @@ int StartMachine(const char* command, const std::string& profile, bool& detected
     return 2;
   }
   tb::Reset(machine);
-  detected = Orrivane_Initialize() != 0;
+  detected = Library().Orrivane_Initialize() != 0;
   return 0;
 }
 

@@ -48,15 +48,15 @@ struct RomInfo {
 
 RomInfo GetRomInfo(uint32_t useAltModel) {
   RomInfo info;
-  Orrivane_GetBIOSROMInfo(info.model, info.idString, info.version, info.date, &info.dateCode, &info.extendedFamily,
-                          useAltModel, info.description);
+  Library().Orrivane_GetBIOSROMInfo(info.model, info.idString, info.version, info.date, &info.dateCode,
+                                    &info.extendedFamily, useAltModel, info.description);
   return info;
 }
 
 std::vector<Answer> AskEveryQuery() {
   const RomInfo info = GetRomInfo(0);
   const RomInfo alt = GetRomInfo(1);
-  const char* romId = Orrivane_GetROMID();
+  const char* romId = Library().Orrivane_GetROMID();
   auto number = [](const char* key, std::string source, uint32_t value) {
     return Answer{key, std::move(source), false, "", value};
   };
@@ -65,9 +65,9 @@ std::vector<Answer> AskEveryQuery() {
   };
   const std::string rom = "Orrivane_GetBIOSROMInfo ";
   return {
-      number("biosTag", "Orrivane_CheckBIOSTag", Orrivane_CheckBIOSTag()),
-      number("installerBiosTag", "InstallShield_CheckBIOSTag", InstallShield_CheckBIOSTag()),
-      number("biosType", "Orrivane_GetBIOSType", Orrivane_GetBIOSType()),
+      number("biosTag", "Orrivane_CheckBIOSTag", Library().Orrivane_CheckBIOSTag()),
+      number("installerBiosTag", "InstallShield_CheckBIOSTag", Library().InstallShield_CheckBIOSTag()),
+      number("biosType", "Orrivane_GetBIOSType", Library().Orrivane_GetBIOSType()),
       text("model", rom + "model", info.model),
       text("altModel", rom + "model, alternative", alt.model),
       text("idString", rom + "identification", info.idString),
@@ -77,12 +77,12 @@ std::vector<Answer> AskEveryQuery() {
       number("extendedFamily", rom + "extended family", info.extendedFamily),
       text("description", rom + "description", info.description),
       text("romId", "Orrivane_GetROMID", romId ? romId : ""),
-      number("logo", "Orrivane_CheckLogo", Orrivane_CheckLogo()),
-      number("plugins", "Orrivane_CheckPlugins", Orrivane_CheckPlugins()),
-      number("onboardLan", "Orrivane_CheckOnboardLan", Orrivane_CheckOnboardLan()),
-      number("onboardDevices", "Orrivane_CheckOnboardDev", Orrivane_CheckOnboardDev()),
-      number("flashSize", "Orrivane_GetFlashSize", Orrivane_GetFlashSize()),
-      number("dmiBiosSize", "Orrivane_GetDMIBIOSSize", Orrivane_GetDMIBIOSSize()),
+      number("logo", "Orrivane_CheckLogo", Library().Orrivane_CheckLogo()),
+      number("plugins", "Orrivane_CheckPlugins", Library().Orrivane_CheckPlugins()),
+      number("onboardLan", "Orrivane_CheckOnboardLan", Library().Orrivane_CheckOnboardLan()),
+      number("onboardDevices", "Orrivane_CheckOnboardDev", Library().Orrivane_CheckOnboardDev()),
+      number("flashSize", "Orrivane_GetFlashSize", Library().Orrivane_GetFlashSize()),
+      number("dmiBiosSize", "Orrivane_GetDMIBIOSSize", Library().Orrivane_GetDMIBIOSSize()),
   };
 }
 
@@ -143,7 +143,7 @@ int RunMachine(const MachineOptions& options) {
   }
   tb::Reset(machine);
 
-  const uint32_t initialized = Orrivane_Initialize();
+  const uint32_t initialized = Library().Orrivane_Initialize();
   if (!options.json)
     for (const tb::MessageBox& box : tb::MessageBoxes()) std::cerr << "message: " << box.text << "\n";
   const std::vector<Answer> answers = AskEveryQuery();
