@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "hwaccess/contract.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 #include "lzh_member.h"
 #include "library_reset.h"
 

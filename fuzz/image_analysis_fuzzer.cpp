@@ -11,7 +11,7 @@
 #include <string>
 
 #include "harness.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 #include "machine_builder.h"
 #include "orrivane.h"
 

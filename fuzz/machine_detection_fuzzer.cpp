@@ -10,7 +10,7 @@
 
 #include "firmware_input.h"
 #include "harness.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 #include "orrivane.h"
 
 namespace {

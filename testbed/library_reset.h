@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "interface/records.h"
+#include "state/module_state.h"
 #include "testbed.h"
 
 namespace tb {

@@ -9,7 +9,7 @@
 #include "hwaccess/platform_family.h"
 #include "hwaccess/primitives.h"
 #include "hwaccess/service.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

@@ -5,7 +5,7 @@
 #include "common/text.h"
 #include "detect/probes.h"
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

@@ -2,7 +2,7 @@
 // PCI IRQ routing tables list as onboard (slot number 0).
 #include "detect/probes.h"
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "detect/probes.h"
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

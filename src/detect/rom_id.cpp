@@ -2,7 +2,7 @@
 // boundary of the last 64 KiB below 4 GiB, searched from the top down.
 #include "detect/probes.h"
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

@@ -2,7 +2,7 @@
 // from the first system enclosure structure of the SMBIOS table.
 #include "detect/probes.h"
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "hwaccess/contract.h"
 #include "hwaccess/platform_io.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

@@ -8,7 +8,7 @@
 #include "image/image_block.h"
 #include "image/load_image.h"
 #include "image/rom_map.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

@@ -3,7 +3,7 @@
 #include "image/award_scan.h"
 #include "image/identity_records.h"
 #include "image/image_block.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

@@ -7,7 +7,7 @@
 #include "hwaccess/service.h"
 #include "image/image_block.h"
 #include "image/load_image.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

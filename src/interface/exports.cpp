@@ -11,7 +11,7 @@
 #include "image/load_image.h"
 #include "image/image_block.h"
 #include "image/rom_map.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 static_assert(ORRIVANE_OK == orr::kImageOk && ORRIVANE_ERR_OPEN == orr::kImageCannotOpen &&
               ORRIVANE_ERR_EMPTY == orr::kImageEmpty && ORRIVANE_ERR_ALLOC == orr::kImageNoMemory &&
