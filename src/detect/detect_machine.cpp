@@ -124,8 +124,8 @@ uint32_t DetectMachineBios() {
       break;
     default:
       ReadFSegmentIdentity(driver);
-      ReadPluginBlockA(driver);
-      ReadPluginBlockB(driver);
+      ReadPluginBlockA(driver, MachineBios.pluginBlockA);
+      ReadPluginBlockB(driver, MachineBios.pluginBlockB);
       ReadFlashSize(driver);
       if (MachineBios.biosType == 5) ReadROMDescription(driver);
       ScanSMBIOS(driver);

@@ -8,8 +8,9 @@
 #include "common/byte_view.h"
 #include "common/text.h"
 #include "detect/detect_machine.h"
-#include "image/load_image.h"
+#include "hwaccess/contract.h"
 #include "image/image_block.h"
+#include "image/load_image.h"
 #include "image/rom_map.h"
 #include "state/module_state.h"
 
