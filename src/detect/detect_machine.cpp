@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "common/text.h"
-#include "detect/identity_area.h"
+#include "firmware/identity_area.h"
 #include "detect/probes.h"
 #include "hwaccess/contract.h"
 #include "hwaccess/platform_family.h"

@@ -1,8 +1,8 @@
 // BiosType 4: the identity comes from the AMI identity record, a version-1
 // record in the F segment or a later one in the flash part.
 #include "common/text.h"
-#include "detect/ami_record.h"
-#include "detect/ami_record_texts.h"
+#include "firmware/ami_record_layout.h"
+#include "firmware/ami_record.h"
 #include "detect/probes.h"
 #include "hwaccess/primitives.h"
 #include "state/module_state.h"

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "detect/ami_record.h"
-#include "detect/ami_record_texts.h"
+#include "firmware/ami_record_layout.h"
+#include "firmware/ami_record.h"
 #include "image/image_block.h"
 #include "image/load_image.h"
 #include "image/rom_map.h"

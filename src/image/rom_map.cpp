@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "detect/identity_area.h"
+#include "firmware/identity_area.h"
 #include "hwaccess/contract.h"
 #include "hwaccess/service.h"
 #include "image/image_block.h"
