@@ -2,7 +2,7 @@
 // the ZANTBIOS record and the "*MEO" marker.
 #include "image/identity_records.h"
 
-#include "detect/probes.h"
+#include "detect/extended_identity.h"
 #include "detect_helpers.h"
 #include "image_support.h"
 

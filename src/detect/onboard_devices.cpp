@@ -1,6 +1,7 @@
 // onboardDevices: network and multimedia functions of the devices that the
 // PCI IRQ routing tables list as onboard (slot number 0).
-#include "detect/probes.h"
+#include "detect/onboard_devices.h"
+
 #include "hwaccess/primitives.h"
 #include "state/module_state.h"
 

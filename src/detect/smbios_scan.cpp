@@ -1,6 +1,7 @@
 // romSizeCode from the BIOS information structure, logoFlags and onboardLan
 // from the first system enclosure structure of the SMBIOS table.
-#include "detect/probes.h"
+#include "detect/smbios_scan.h"
+
 #include "hwaccess/primitives.h"
 #include "state/module_state.h"
 

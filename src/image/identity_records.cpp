@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "firmware/ami_record_layout.h"
 #include "firmware/ami_record.h"
 #include "image/image_block.h"
 #include "image/load_image.h"
