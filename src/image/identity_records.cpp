@@ -5,7 +5,7 @@
 #include "common/text.h"
 #include "firmware/ami_record.h"
 #include "image/image_block.h"
-#include "image/load_image.h"
+#include "image/image_layout.h"
 #include "image/rom_map.h"
 #include "state/module_state.h"
 

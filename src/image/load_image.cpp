@@ -3,6 +3,8 @@
 #include "image/award_scan.h"
 #include "image/identity_records.h"
 #include "image/image_block.h"
+#include "image/image_layout.h"
+#include "orrivane.h"
 #include "state/module_state.h"
 
 namespace orr {
@@ -27,14 +29,14 @@ bool MeasureStream(FILE* file, uint32_t& size) {
 
 uint32_t Classify(ImageSlot& slot) {
   ImageBios.amiTagFound = ReadAmiRecord(slot);
-  if (ImageBios.amiTagFound == 1) return kImageOk;
-  if (ReadImageTags(slot)) return kImageOk;
+  if (ImageBios.amiTagFound == 1) return ORRIVANE_OK;
+  if (ReadImageTags(slot)) return ORRIVANE_OK;
   ByteView image = LockImage(slot);
   uint32_t award = image.data() ? ScanAwardImage(TailArea(image)) : 0;
   if (image.data()) UnlockImage(slot);
-  if (award) return kImageOk;
+  if (award) return ORRIVANE_OK;
   ReleaseImage(slot);
-  return kImageNotRecognised;
+  return ORRIVANE_ERR_UNKNOWN;
 }
 
 }  // namespace
@@ -51,29 +53,29 @@ bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size, ReadFunction read) {
 }
 
 uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
-  if (!path) return kImageCannotOpen;
+  if (!path) return ORRIVANE_ERR_OPEN;
   FILE* file = std::fopen(path, "rb");
-  if (!file) return kImageCannotOpen;
+  if (!file) return ORRIVANE_ERR_OPEN;
   uint32_t size = 0;
   if (!MeasureStream(file, size)) {
     CloseReadStream(file);
-    return kImageCannotOpen;
+    return ORRIVANE_ERR_OPEN;
   }
   if (size == 0) {
     CloseReadStream(file);
-    return kImageEmpty;
+    return ORRIVANE_ERR_EMPTY;
   }
   slot.block = GlobalAlloc(GHND, size);
   if (!slot.block) {
     CloseReadStream(file);
-    return kImageNoMemory;
+    return ORRIVANE_ERR_ALLOC;
   }
   slot.size = size;
   void* bytes = GlobalLock(slot.block);
   if (!bytes) {
     ReleaseImage(slot);
     CloseReadStream(file);
-    return kImageCannotLock;
+    return ORRIVANE_ERR_LOCK;
   }
   bool whole = ReadInChunks(file, static_cast<uint8_t*>(bytes), size);
   GlobalUnlock(slot.block);
@@ -82,7 +84,7 @@ uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
   // be read whole is reported like one that cannot be read at all.
   if (!whole) {
     ReleaseImage(slot);
-    return kImageCannotOpen;
+    return ORRIVANE_ERR_OPEN;
   }
   return Classify(slot);
 }

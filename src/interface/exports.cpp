@@ -9,17 +9,11 @@
 #include "common/text.h"
 #include "detect/detect_machine.h"
 #include "hwaccess/contract.h"
+#include "image/file_size.h"
 #include "image/image_block.h"
 #include "image/load_image.h"
-#include "image/rom_map.h"
+#include "image/member_expansion.h"
 #include "state/module_state.h"
-
-static_assert(ORRIVANE_OK == orr::kImageOk && ORRIVANE_ERR_OPEN == orr::kImageCannotOpen &&
-              ORRIVANE_ERR_EMPTY == orr::kImageEmpty && ORRIVANE_ERR_ALLOC == orr::kImageNoMemory &&
-              ORRIVANE_ERR_LOCK == orr::kImageCannotLock && ORRIVANE_ERR_UNKNOWN == orr::kImageNotRecognised &&
-              ORRIVANE_ERR_WORK == orr::kImageNoWorkMemory && ORRIVANE_ERR_SERVICE == orr::kImageServiceRefused &&
-              ORRIVANE_ERR_NO_STATUS == orr::kImageNoServiceStatus,
-              "the header's result numbers are the image analysis's");
 
 namespace {
 
