@@ -4,7 +4,7 @@
 
 #include "hwaccess/contract.h"
 #include "state/module_state.h"
-#include "lzh_member.h"
+#include "lzh_expansion.h"
 #include "library_reset.h"
 
 namespace fz {

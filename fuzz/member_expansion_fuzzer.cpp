@@ -9,7 +9,7 @@
 #include "harness.h"
 #include "hwaccess/contract.h"
 #include "hwaccess/service.h"
-#include "lzh_member.h"
+#include "lzh_expansion.h"
 
 namespace {
 

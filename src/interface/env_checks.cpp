@@ -1,7 +1,6 @@
 // The two installer environment checks: may this process do administrative
 // work, and is a system device present whose first hardware id holds a text.
 // Neither touches the BIOS, the access driver or the identity records.
-#define ORRIVANE_BUILD
 #include "orrivane.h"
 
 #include <windows.h>

@@ -1,6 +1,5 @@
 // The exported functions. Names and ordinals are fixed by orrivane.def; the
 // queries only copy fields of the records out to the caller.
-#define ORRIVANE_BUILD
 #include "orrivane.h"
 
 #include <windows.h>

@@ -23,7 +23,7 @@
 #include <algorithm>
 
 #include "hwaccess/contract.h"
-#include "lzh_member.h"
+#include "lzh_expansion.h"
 #include "state.h"
 
 namespace tb {
