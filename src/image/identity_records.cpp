@@ -4,7 +4,6 @@
 
 #include "common/text.h"
 #include "firmware/ami_record.h"
-#include "image/image_block.h"
 #include "image/image_layout.h"
 #include "image/rom_map.h"
 #include "state/module_state.h"
@@ -88,12 +87,8 @@ void ApplyStringList(ByteView image, uint32_t record, uint8_t version) {
 
 }  // namespace
 
-uint32_t ReadAmiRecord(const ImageSlot& slot) {
-  ByteView image = LockImage(slot);
-  if (!image.data()) return 0;
-  uint32_t lastOne = kNotFound;
-  uint32_t lastOneTexts[4] = {};
-  uint32_t firstLater = kNotFound;
+ImageMarks FindImageMarks(ByteView image) {
+  ImageMarks marks = {true, kNotFound, {}, kNotFound, kNotFound};
   // Found at the first tag only: most images hold none.
   TrailingNuls nuls = {};
   bool nulsFound = false;
@@ -103,32 +98,34 @@ uint32_t ReadAmiRecord(const ImageSlot& slot) {
       nuls = FindTrailingNuls(image);
       nulsFound = true;
     }
-    uint8_t version = image.U8(at + kAmiRecordVersion);
+    const uint8_t version = image.U8(at + kAmiRecordVersion);
     uint32_t texts[4];
     if (version == 1 && VersionOneTexts(image, nuls, at, texts)) {
-      lastOne = at;
-      std::memcpy(lastOneTexts, texts, sizeof texts);
-    } else if (version >= 2 && firstLater == kNotFound &&
+      marks.versionOne = at;
+      std::memcpy(marks.versionOneTexts, texts, sizeof texts);
+    } else if (version >= 2 && marks.later == kNotFound &&
                nuls.TextsEndInside(at + kAmiRecordBody, TextsOfVersion(version))) {
-      firstLater = at;
+      marks.later = at;
     }
     return true;
   });
-  uint32_t applied = 1;
-  if (lastOne != kNotFound)
-    ApplyVersionOne(image, lastOneTexts);
-  else if (firstLater != kNotFound)
-    ApplyStringList(image, firstLater, image.U8(firstLater + kAmiRecordVersion));
-  else
-    applied = 0;
-  if (applied) ImageBios.dateCode = RecordDateCode(ImageBios.dateText, sizeof ImageBios.dateText);
-  UnlockImage(slot);
-  return applied;
+  marks.modelMarker = image.FindFirst(kModelMarker);
+  return marks;
 }
 
-uint32_t ReadImageTags(const ImageSlot& slot) {
-  ByteView image = LockImage(slot);
-  if (!image.data()) return 0;
+uint32_t ReadAmiRecord(ByteView image, const ImageMarks& marks) {
+  if (!marks.searched) return 0;
+  if (marks.versionOne != kNotFound)
+    ApplyVersionOne(image, marks.versionOneTexts);
+  else if (marks.later != kNotFound)
+    ApplyStringList(image, marks.later, image.U8(marks.later + kAmiRecordVersion));
+  else
+    return 0;
+  ImageBios.dateCode = RecordDateCode(ImageBios.dateText, sizeof ImageBios.dateText);
+  return 1;
+}
+
+uint32_t ReadImageTags(ByteView image, const ImageMarks& marks) {
   CopyField(ImageBios.idString, "N/A");
   CopyField(ImageBios.dateText, "N/A");
   bool found = false;
@@ -151,7 +148,7 @@ uint32_t ReadImageTags(const ImageSlot& slot) {
   const RomMaps maps = FindRomMaps(tail);
   if (maps.hasB || maps.hasN) found = true;
 
-  uint32_t marker = image.FindFirst(kModelMarker);
+  const uint32_t marker = marks.searched ? marks.modelMarker : image.FindFirst(kModelMarker);
   if (marker != kNotFound) {
     // The image's end stops the model like a NUL.
     uint32_t length = 0;
@@ -163,7 +160,6 @@ uint32_t ReadImageTags(const ImageSlot& slot) {
     ImageBios.modelName[length] = '\0';
     found = true;
   }
-  UnlockImage(slot);
   return found ? 1 : 0;
 }
 

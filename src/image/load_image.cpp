@@ -27,16 +27,15 @@ bool MeasureStream(FILE* file, uint32_t& size) {
   return true;
 }
 
-uint32_t Classify(ImageSlot& slot) {
-  ImageBios.amiTagFound = ReadAmiRecord(slot);
-  if (ImageBios.amiTagFound == 1) return ORRIVANE_OK;
-  if (ReadImageTags(slot)) return ORRIVANE_OK;
-  ByteView image = LockImage(slot);
-  uint32_t award = image.data() ? ScanAwardImage(TailArea(image)) : 0;
-  if (image.data()) UnlockImage(slot);
-  if (award) return ORRIVANE_OK;
-  ReleaseImage(slot);
-  return ORRIVANE_ERR_UNKNOWN;
+// Runs one classification step on the image's bytes, the block locked for
+// the step alone; a block that cannot be locked gives 0 without the step.
+template <typename Step>
+uint32_t WithImage(const ImageSlot& slot, Step step) {
+  const ByteView image = LockImage(slot);
+  if (!image.data()) return 0;
+  const uint32_t result = step(image);
+  UnlockImage(slot);
+  return result;
 }
 
 }  // namespace
@@ -52,7 +51,22 @@ bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size, ReadFunction read) {
   return true;
 }
 
-uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
+uint32_t ClassifyImage(ImageSlot& slot) {
+  // The record step's pass over the whole image also finds the "*MEO"
+  // marker the tag step needs.
+  ImageMarks marks = {};
+  ImageBios.amiTagFound = WithImage(slot, [&](ByteView image) {
+    marks = FindImageMarks(image);
+    return ReadAmiRecord(image, marks);
+  });
+  if (ImageBios.amiTagFound == 1) return ORRIVANE_OK;
+  if (WithImage(slot, [&](ByteView image) { return ReadImageTags(image, marks); })) return ORRIVANE_OK;
+  if (WithImage(slot, [](ByteView image) { return ScanAwardImage(TailArea(image)); })) return ORRIVANE_OK;
+  ReleaseImage(slot);
+  return ORRIVANE_ERR_UNKNOWN;
+}
+
+uint32_t ReadImageFile(ImageSlot& slot, const char* path) {
   if (!path) return ORRIVANE_ERR_OPEN;
   FILE* file = std::fopen(path, "rb");
   if (!file) return ORRIVANE_ERR_OPEN;
@@ -86,7 +100,12 @@ uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
     ReleaseImage(slot);
     return ORRIVANE_ERR_OPEN;
   }
-  return Classify(slot);
+  return ORRIVANE_OK;
+}
+
+uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
+  const uint32_t result = ReadImageFile(slot, path);
+  return result == ORRIVANE_OK ? ClassifyImage(slot) : result;
 }
 
 }  // namespace orr

@@ -16,6 +16,14 @@ constexpr uint32_t kReadChunkSize = 0x8000;
 // slot then holds the block.
 uint32_t LoadBiosImage(ImageSlot& slot, const char* path);
 
+// The two halves of LoadBiosImage. ReadImageFile: 0 when the slot holds the
+// file's bytes. ClassifyImage, on a slot that holds an image: applies the
+// AMI identity record (amiTagFound), else the ZANTBIOS record and "*MEO"
+// marker, else asks the Award scan; 0 when one of them recognises the
+// image, else 304 with the block released and the slot emptied.
+uint32_t ReadImageFile(ImageSlot& slot, const char* path);
+uint32_t ClassifyImage(ImageSlot& slot);
+
 // Reads size bytes into dst with read (std::fread unless a test watches),
 // asking for at most 32 KiB each time. False when a read delivers nothing
 // before size bytes have arrived (a read error, or a file that shrank after
