@@ -76,6 +76,29 @@ uint32_t ByteView::FindLast(Marker marker, uint32_t first, uint32_t step, uint32
   }
 }
 
+uint32_t ByteView::FindFirstOfEither(Marker a, Marker b, uint32_t first, uint32_t last) const {
+  const uint32_t stopA = LastStart(a, last);
+  const uint32_t stopB = LastStart(b, last);
+  if (stopA == kNotFound || first > stopA) return FindFirst(b, first, 1, last);
+  if (stopB == kNotFound || first > stopB) return FindFirst(a, first, 1, last);
+  if (a.size == 1 || b.size == 1) {
+    const uint32_t atA = FindFirst(a, first, 1, last);
+    const uint32_t atB = FindFirst(b, first, 1, last);
+    return atB < atA ? atB : atA;
+  }
+  // Both markers' second bytes lie inside the view for every start up to
+  // their stops, so the filter may read data[end].
+  const uint32_t end = (stopA > stopB ? stopA : stopB) + 1;
+  const BytePair pairA{static_cast<uint8_t>(a.bytes[0]), static_cast<uint8_t>(a.bytes[1])};
+  const BytePair pairB{static_cast<uint8_t>(b.bytes[0]), static_cast<uint8_t>(b.bytes[1])};
+  for (uint32_t at = first; at < end; ++at) {
+    at = FindEitherBytePair(data_, at, end, pairA, pairB);
+    if (at == end) return kNotFound;
+    if ((at <= stopA && MatchAt(data_, at, a)) || (at <= stopB && MatchAt(data_, at, b))) return at;
+  }
+  return kNotFound;
+}
+
 uint32_t ByteView::TextLength(uint32_t offset, uint32_t limit) const {
   if (offset >= size_) return 0;
   uint32_t rest = size_ - offset;

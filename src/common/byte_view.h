@@ -59,6 +59,12 @@ class ByteView {
   uint32_t FindFirst(Marker marker, uint32_t first = 0, uint32_t step = 1, uint32_t last = kNotFound) const;
   uint32_t FindLast(Marker marker, uint32_t first = 0, uint32_t step = 1, uint32_t last = kNotFound) const;
 
+  // The first offset from first on, up to and including last, where a or b
+  // lies whole inside the view: the smaller of the two FindFirst answers at
+  // every byte, found in one pass over the bytes (for markers of two bytes
+  // or more). Matches tells which marker stands there.
+  uint32_t FindFirstOfEither(Marker a, Marker b, uint32_t first = 0, uint32_t last = kNotFound) const;
+
   // Calls visit(offset) at every match in ascending order; visit returns
   // false to stop the search.
   template <typename Visit>

@@ -92,8 +92,23 @@ ImageMarks FindImageMarks(ByteView image) {
   // Found at the first tag only: most images hold none.
   TrailingNuls nuls = {};
   bool nulsFound = false;
-  image.ForEachMatch(kAmiRecordTag, 0, 1, kNotFound, [&](uint32_t at) {
-    if (!image.Contains(at, kAmiRecordBody)) return false;  // no version byte: nothing can follow
+  // Tags are looked for until one stands too near the end for its version
+  // byte (no later one has it either), the model marker until the first.
+  bool tags = true;
+  for (uint32_t at = 0;; ++at) {
+    const bool model = marks.modelMarker == kNotFound;
+    if (!tags && !model) break;
+    if (tags && model)
+      at = image.FindFirstOfEither(kAmiRecordTag, kModelMarker, at);
+    else
+      at = image.FindFirst(tags ? kAmiRecordTag : kModelMarker, at);
+    if (at == kNotFound) break;
+    if (model && image.Matches(at, kModelMarker)) marks.modelMarker = at;
+    if (!tags || !image.Matches(at, kAmiRecordTag)) continue;
+    if (!image.Contains(at, kAmiRecordBody)) {
+      tags = false;
+      continue;
+    }
     if (!nulsFound) {
       nuls = FindTrailingNuls(image);
       nulsFound = true;
@@ -107,9 +122,7 @@ ImageMarks FindImageMarks(ByteView image) {
                nuls.TextsEndInside(at + kAmiRecordBody, TextsOfVersion(version))) {
       marks.later = at;
     }
-    return true;
-  });
-  marks.modelMarker = image.FindFirst(kModelMarker);
+  }
   return marks;
 }
 
