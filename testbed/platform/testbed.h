@@ -6,12 +6,15 @@
 #include <windows.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tb {
@@ -189,7 +192,37 @@ constexpr uint32_t kDriverCookie = 0xC0DE0001;
 // The control codes the access driver of each family answers.
 bool KnownDriverCode(uint32_t code, bool nt);
 
+// Storage of a global block: zeroed memory as the system hands it out
+// (calloc), never written over with zeros, so a large block's pages stay
+// the system's zero pages until first touched, as a real GlobalAlloc's do.
+// The elements are not value-initialised: such a vector is sized once,
+// from empty.
+template <typename T>
+struct ZeroedMemory {
+  using value_type = T;
+  ZeroedMemory() = default;
+  template <typename U>
+  ZeroedMemory(const ZeroedMemory<U>&) {}
+  T* allocate(size_t n) {
+    void* p = std::calloc(n, sizeof(T));
+    if (!p) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, size_t) { std::free(p); }
+  template <typename U>
+  void construct(U*) {}
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <typename U>
+  bool operator==(const ZeroedMemory<U>&) const { return true; }
+  template <typename U>
+  bool operator!=(const ZeroedMemory<U>&) const { return false; }
+};
+using BlockBytes = std::vector<uint8_t, ZeroedMemory<uint8_t>>;
+
 // Bytes of a global block by handle (tests and the service library).
-std::vector<uint8_t>* GlobalBlockBytes(uint32_t handle);
+BlockBytes* GlobalBlockBytes(uint32_t handle);
 
 }  // namespace tb
