@@ -15,6 +15,13 @@ void Reset(const Machine& machine) {
   s.machine = machine;
 }
 
+void Reset(Machine&& machine) {
+  Machine kept = std::move(machine);
+  State& s = S();
+  s = State();
+  s.machine = std::move(kept);
+}
+
 Machine& CurrentMachine() { return S().machine; }
 
 void Violation(const std::string& what) {
