@@ -94,7 +94,7 @@ TEST(ByteView, MatchesAreFoundAtEveryPositionAgainstTheSearchRounds) {
   const Marker ab = MakeMarker("ABC");
   for (char filler : {'x', 'A'}) {
     for (uint32_t at : {0u, 1u, 31u, 32u, 126u, 127u, 128u, 129u, 255u, 256u, 0x3FFFu, 0x4000u, 0x4001u,
-                        kSize - 0x4000u, kSize - 0x4001u, kSize - 4u, kSize - 3u}) {
+                        kSize - 0x4000u, kSize - 0x4001u, kSize - 67u, kSize - 68u, kSize - 4u, kSize - 3u}) {
       std::string bytes(kSize, filler);
       bytes.replace(at, 3, "ABC");
       ByteView v = View(bytes);

@@ -6,9 +6,15 @@ namespace orr {
 namespace {
 
 // The backward search looks for a match in stretches of this many start
-// offsets, each with the forward filter, and walks back byte by byte only in
+// offsets, each with the forward filter, and looks for the last one only in
 // the highest stretch that holds one.
 constexpr uint32_t kBackwardStretch = 0x4000;
+// Offsets tested one by one from the top of that stretch before the search
+// turns to the forward filter.
+constexpr uint32_t kBackwardWalk = 64;
+// Steps up to this use the forward filter and keep the hits on the grid;
+// longer ones test the grid's offsets one by one, which is then cheaper.
+constexpr uint32_t kFilteredStep = 32;
 
 bool MatchAt(const uint8_t* data, uint64_t at, Marker marker) {
   return data[at] == static_cast<uint8_t>(marker.bytes[0]) &&
@@ -41,13 +47,58 @@ uint32_t FindBackward(const uint8_t* data, uint32_t from, uint32_t to, Marker ma
   uint32_t high = to;
   for (;;) {
     const uint32_t low = high - from >= kBackwardStretch ? high - (kBackwardStretch - 1) : from;
-    if (FindForward(data, low, high, marker) != kNotFound) {
-      for (uint32_t at = high;; --at) {
+    const uint32_t first = FindForward(data, low, high, marker);
+    if (first != kNotFound) {
+      // Dense matches show within a few bytes of the top; sparse ones are
+      // reached sooner by stepping forward from the first.
+      uint32_t at = high;
+      for (uint32_t n = 0; n < kBackwardWalk && at > first; ++n, --at)
         if (MatchAt(data, at, marker)) return at;
-        if (at == low) break;
+      uint32_t last = first;
+      while (last < at) {
+        const uint32_t next = FindForward(data, last + 1, at, marker);
+        if (next == kNotFound) break;
+        last = next;
       }
+      return last;
     }
     if (low == from) return kNotFound;
+    high = low - 1;
+  }
+}
+
+// The first hit on the grid first, first + step, ... up to stop.
+uint32_t FindForwardOnGrid(const uint8_t* data, uint32_t first, uint32_t step, uint32_t stop, Marker marker) {
+  uint32_t at = first;
+  for (;;) {
+    const uint32_t hit = FindForward(data, at, stop, marker);
+    if (hit == kNotFound) return kNotFound;
+    const uint32_t off = (hit - first) % step;
+    if (off == 0) return hit;
+    const uint64_t next = static_cast<uint64_t>(hit) + (step - off);
+    if (next > stop) return kNotFound;
+    at = static_cast<uint32_t>(next);
+  }
+}
+
+// The last hit on that grid: stretch by stretch from the top, the last grid
+// hit of the highest stretch that has one.
+uint32_t FindBackwardOnGrid(const uint8_t* data, uint32_t first, uint32_t step, uint32_t stop, Marker marker) {
+  uint32_t high = first + (stop - first) / step * step;
+  for (;;) {
+    const uint32_t low = high - first >= kBackwardStretch ? high - (kBackwardStretch - 1) : first;
+    uint32_t found = kNotFound;
+    for (uint32_t at = low;;) {
+      const uint32_t hit = FindForward(data, at, high, marker);
+      if (hit == kNotFound) break;
+      const uint32_t off = (hit - first) % step;
+      if (off == 0) found = hit;
+      const uint64_t next = static_cast<uint64_t>(hit) + (step - off);
+      if (next > high) break;
+      at = static_cast<uint32_t>(next);
+    }
+    if (found != kNotFound) return found;
+    if (low == first) return kNotFound;
     high = low - 1;
   }
 }
@@ -58,6 +109,7 @@ uint32_t ByteView::FindFirst(Marker marker, uint32_t first, uint32_t step, uint3
   uint32_t stop = LastStart(marker, last);
   if (stop == kNotFound || first > stop || step == 0) return kNotFound;
   if (step == 1) return FindForward(data_, first, stop, marker);
+  if (step <= kFilteredStep) return FindForwardOnGrid(data_, first, step, stop, marker);
   for (uint64_t at = first; at <= stop; at += step)
     if (MatchAt(data_, at, marker)) return static_cast<uint32_t>(at);
   return kNotFound;
@@ -67,6 +119,7 @@ uint32_t ByteView::FindLast(Marker marker, uint32_t first, uint32_t step, uint32
   uint32_t stop = LastStart(marker, last);
   if (stop == kNotFound || first > stop || step == 0) return kNotFound;
   if (step == 1) return FindBackward(data_, first, stop, marker);
+  if (step <= kFilteredStep) return FindBackwardOnGrid(data_, first, step, stop, marker);
   // Start from the highest offset on the step grid and walk down.
   uint64_t at = first + static_cast<uint64_t>((stop - first) / step) * step;
   for (;;) {

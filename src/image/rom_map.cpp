@@ -17,23 +17,22 @@ void ReadRegions(ByteView tail, uint32_t wordsAt, RomRegion (&regions)[2]) {
 }  // namespace
 
 RomMaps FindRomMaps(ByteView tail) {
-  // One pass down the steps, each compared with the B marker and, failing
-  // that, the N marker: the first match of a kind is its last record. A
-  // record whose region words would pass the image's end is passed over.
+  // Of each kind the last record on the steps; a B record whose region
+  // words would pass the image's end is passed over for an earlier one.
   RomMaps maps = {};
   if (tail.size() < kNRomMapSize) return maps;
-  const uint32_t highest = tail.size() - kNRomMapSize < kRomMapLast ? tail.size() - kNRomMapSize : kRomMapLast;
-  for (uint32_t at = highest / kRomMapStep * kRomMapStep;; at -= kRomMapStep) {
-    if (tail.Matches(at, kBRomMap)) {
-      if (!maps.hasB && tail.Contains(at, kBRomMapSize)) {
-        maps.hasB = true;
-        ReadRegions(tail, at + kBRegionWords, maps.b);
-      }
-    } else if (!maps.hasN && tail.Matches(at, kNRomMap)) {
-      maps.hasN = true;
-      ReadRegions(tail, at + kNRegionWords, maps.n);
-    }
-    if ((maps.hasB && maps.hasN) || at == 0) break;
+  const uint32_t lastN = tail.size() - kNRomMapSize < kRomMapLast ? tail.size() - kNRomMapSize : kRomMapLast;
+  const uint32_t n = tail.FindLast(kNRomMap, 0, kRomMapStep, lastN);
+  if (n != kNotFound) {
+    maps.hasN = true;
+    ReadRegions(tail, n + kNRegionWords, maps.n);
+  }
+  if (tail.size() < kBRomMapSize) return maps;
+  const uint32_t lastB = tail.size() - kBRomMapSize < kRomMapLast ? tail.size() - kBRomMapSize : kRomMapLast;
+  const uint32_t b = tail.FindLast(kBRomMap, 0, kRomMapStep, lastB);
+  if (b != kNotFound) {
+    maps.hasB = true;
+    ReadRegions(tail, b + kBRegionWords, maps.b);
   }
   return maps;
 }
