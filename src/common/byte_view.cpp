@@ -9,9 +9,8 @@ namespace {
 // offsets, each with the forward filter, and looks for the last one only in
 // the highest stretch that holds one.
 constexpr uint32_t kBackwardStretch = 0x4000;
-// Offsets tested one by one from the top of that stretch before the search
-// turns to the forward filter.
-constexpr uint32_t kBackwardWalk = 64;
+// The first window from the top of that stretch searched for the last one.
+constexpr uint32_t kFirstWindow = 64;
 // Steps up to this use the forward filter and keep the hits on the grid;
 // longer ones test the grid's offsets one by one, which is then cheaper.
 constexpr uint32_t kFilteredStep = 32;
@@ -43,25 +42,33 @@ uint32_t FindForward(const uint8_t* data, uint32_t from, uint32_t to, Marker mar
   return kNotFound;
 }
 
-uint32_t FindBackward(const uint8_t* data, uint32_t from, uint32_t to, Marker marker) {
-  uint32_t high = to;
-  for (;;) {
-    const uint32_t low = high - from >= kBackwardStretch ? high - (kBackwardStretch - 1) : from;
-    const uint32_t first = FindForward(data, low, high, marker);
-    if (first != kNotFound) {
-      // Dense matches show within a few bytes of the top; sparse ones are
-      // reached sooner by stepping forward from the first.
-      uint32_t at = high;
-      for (uint32_t n = 0; n < kBackwardWalk && at > first; ++n, --at)
-        if (MatchAt(data, at, marker)) return at;
-      uint32_t last = first;
-      while (last < at) {
-        const uint32_t next = FindForward(data, last + 1, at, marker);
+// The last match in [low, high], where one is known to lie: windows of
+// doubling width from the top, each searched forward, the first that holds
+// a match stepped through to its last. Dense matches cost one small window,
+// sparse ones about twice the distance from the top.
+uint32_t LastInStretch(const uint8_t* data, uint32_t low, uint32_t high, Marker marker) {
+  uint32_t top = high;
+  for (uint32_t width = kFirstWindow;; width *= 2) {
+    const uint32_t bottom = top - low >= width ? top - (width - 1) : low;
+    uint32_t last = FindForward(data, bottom, top, marker);
+    if (last != kNotFound) {
+      while (last < top) {
+        const uint32_t next = FindForward(data, last + 1, top, marker);
         if (next == kNotFound) break;
         last = next;
       }
       return last;
     }
+    if (bottom == low) return kNotFound;
+    top = bottom - 1;
+  }
+}
+
+uint32_t FindBackward(const uint8_t* data, uint32_t from, uint32_t to, Marker marker) {
+  uint32_t high = to;
+  for (;;) {
+    const uint32_t low = high - from >= kBackwardStretch ? high - (kBackwardStretch - 1) : from;
+    if (FindForward(data, low, high, marker) != kNotFound) return LastInStretch(data, low, high, marker);
     if (low == from) return kNotFound;
     high = low - 1;
   }
