@@ -37,8 +37,9 @@ class ByteView {
   // A view without data has size 0, so Contains fails before any byte is
   // read; the analyzer does not follow that through the default view.
   uint16_t U16(uint32_t offset) const {
+    if (!Contains(offset, 2)) return 0;
     // NOLINTNEXTLINE(clang-analyzer-core.NullDereference)
-    return Contains(offset, 2) ? static_cast<uint16_t>(data_[offset] | data_[offset + 1] << 8) : 0;
+    return static_cast<uint16_t>(data_[offset] | data_[offset + 1] << 8);
   }
   uint32_t U32(uint32_t offset) const {
     if (!Contains(offset, 4)) return 0;

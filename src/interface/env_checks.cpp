@@ -44,7 +44,7 @@ bool SidInsideList(const uint8_t* list, DWORD size, PSID sid) {
 bool ListHolds(const uint8_t* list, DWORD size, PSID wanted) {
   constexpr DWORD kEntries = offsetof(TOKEN_GROUPS, Groups);
   if (size < kEntries) return false;
-  const DWORD fit = (size - kEntries) / sizeof(SID_AND_ATTRIBUTES);
+  const DWORD fit = static_cast<DWORD>((size - kEntries) / sizeof(SID_AND_ATTRIBUTES));
   const DWORD stated = reinterpret_cast<const TOKEN_GROUPS*>(list)->GroupCount;
   const DWORD count = stated < fit ? stated : fit;
   const auto* groups = reinterpret_cast<const SID_AND_ATTRIBUTES*>(list + kEntries);
