@@ -4,7 +4,7 @@
 
 #include "firmware_builders.h"
 #include "firmware_content.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 #include "library_reset.h"
 #include "machine_builder.h"
 #include "orrivane.h"

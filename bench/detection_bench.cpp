@@ -10,7 +10,7 @@
 #include "bench_machine.h"
 #include "firmware_content.h"
 #include "hwaccess/contract.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 #include "orrivane.h"
 #include "testbed.h"
 

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <lha_decoder.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -63,7 +64,7 @@ void BM_ExpandSystemBiosMember(benchmark::State& state) {
   orr::ImageServiceBlock block = {};
   block.outputBlock = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(output));
   block.inputBlock = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(input));
-  std::vector<uint8_t>& memberBlock = *tb::GlobalBlockBytes(block.inputBlock);
+  tb::BlockBytes& memberBlock = *tb::GlobalBlockBytes(block.inputBlock);
   std::copy(member.begin(), member.end(), memberBlock.begin());
 
   uint32_t serviceError = 1;
@@ -71,8 +72,9 @@ void BM_ExpandSystemBiosMember(benchmark::State& state) {
   BiosServiceCall(orr::kRequestImageStatus, &block, sizeof block, 0, 0, &serviceError);
   std::vector<uint8_t> alone(kBiosSize);
   const size_t aloneSize = DecodeAlone(member.data() + dataAt, member.size() - dataAt, alone.data(), alone.size());
-  if (!accepted || serviceError != 0 || *tb::GlobalBlockBytes(block.outputBlock) != bios || aloneSize != kBiosSize ||
-      alone != bios) {
+  const tb::BlockBytes& expanded = *tb::GlobalBlockBytes(block.outputBlock);
+  if (!accepted || serviceError != 0 || !std::equal(expanded.begin(), expanded.end(), bios.begin(), bios.end()) ||
+      aloneSize != kBiosSize || alone != bios) {
     state.SkipWithError("the member does not expand to the system BIOS");
   } else {
     BOOL all = TRUE;

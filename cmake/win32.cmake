@@ -10,13 +10,12 @@ add_custom_command(
 add_custom_target(zantbios_implib DEPENDS ${ZANTBIOS_IMPLIB})
 
 set(ORRIVANE_DEF ${PROJECT_SOURCE_DIR}/src/interface/orrivane.def)
-add_library(orrivane SHARED ${ORRIVANE_SOURCES} ${PROJECT_SOURCE_DIR}/src/hwaccess/platform_io_win32.cpp
-                            ${PROJECT_SOURCE_DIR}/src/interface/dllmain.cpp
-                            ${PROJECT_SOURCE_DIR}/src/interface/version.rc
-                            ${ORRIVANE_DEF})
+# Only the lists of src/sources.cmake: no testbed file can reach the DLL.
+add_library(orrivane SHARED ${ORRIVANE_LIBRARY_SOURCES} ${ORRIVANE_DLL_SOURCES})
 add_dependencies(orrivane zantbios_implib)
-target_include_directories(orrivane PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src
-                                            ${ORRIVANE_GENERATED_INCLUDE})
+target_link_libraries(orrivane PRIVATE orrivane_headers)
+target_include_directories(orrivane PRIVATE ${ORRIVANE_GENERATED_INCLUDE})
+target_compile_definitions(orrivane PRIVATE ORRIVANE_BUILD)
 target_compile_options(orrivane PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${ORRIVANE_LIB_FLAGS}>")
 # The import library the linker writes under --kill-at names the undecorated
 # symbols, which stdcall callers never ask for; it is parked aside and the

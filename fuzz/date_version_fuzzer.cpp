@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "detect/ami_record_texts.h"
-#include "detect/date_version.h"
+#include "firmware/ami_record.h"
+#include "firmware/date_version.h"
 #include "harness.h"
 
 namespace {

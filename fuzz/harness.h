@@ -22,8 +22,20 @@ namespace fz {
     if (!(condition)) ::fz::Fail(#condition, __FILE__, __LINE__); \
   } while (0)
 
-// tb::Reset plus zeroed MachineBios, ImageBios, g_isNt and g_initialized.
+// tb::Reset plus zeroed MachineBios, ImageBios, g_isNt and g_initialized;
+// the second form hands the machine over without copying it.
 void StartWith(const tb::Machine& machine);
+void StartWith(tb::Machine&& machine);
+
+// Makes a machine what tb::Machine() is again, clearing only the memory
+// that was written, so it can be built anew at little cost.
+void ClearMachine(tb::Machine& machine);
+
+// Ends a run: the testbed's records and the memory its machine was given
+// are freed, the machine (its memory file and window mappings) kept. Every
+// allocation of a run is then freed within it; libFuzzer runs a leak check
+// after each run that allocates more than it frees.
+void EndRun();
 
 // No mapped window, global block or lock left behind, and no Windows
 // contract broken on the way.
@@ -34,8 +46,8 @@ void RequireTextFieldsTerminated();
 // Every driver request used a control code of the running family, and every
 // service request a known request code.
 void RequireKnownRequests();
-// A result of Orrivane_GetBIOSFileInfo: 0, 211, 301 to 307, or a serviceError
-// of the testbed's image requests.
+// A result of Orrivane_GetBIOSFileInfo: ORRIVANE_OK, one of the header's
+// ORRIVANE_ERR_* numbers, or a serviceError of the testbed's image requests.
 void RequireDocumentedResult(uint32_t result);
 
 // All of the above but the result.

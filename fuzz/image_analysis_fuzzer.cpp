@@ -1,87 +1,70 @@
-// Image analysis end to end: the input is an image file, analysed by
-// Orrivane_GetBIOSFileInfo on a detected machine, expansion included. One
-// input in eight is analysed a second time with a memory fault injected, so
-// the failure paths are held to the same invariants. ORRIVANE_FUZZ_VERBOSE
-// set in the environment prints each result (for replaying by hand).
-#include <unistd.h>
-
+// Image analysis: the input is the image's bytes, put into a movable block
+// as the load leaves it, then classified and, where the classification
+// asks for it, expanded through the service library, as
+// Orrivane_GetBIOSFileInfo does after reading the file (no file is
+// written). One input in eight is analysed a second time with a memory
+// fault injected, so the failure paths are held to the same invariants.
+// ORRIVANE_FUZZ_VERBOSE set in the environment prints each result (for
+// replaying by hand).
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <string>
 
 #include "harness.h"
-#include "interface/records.h"
-#include "machine_builder.h"
-#include "orrivane.h"
+#include "image/image_block.h"
+#include "image/image_layout.h"
+#include "image/load_image.h"
+#include "image/member_expansion.h"
+#include "state/module_state.h"
 
 namespace {
 
-// One file per process, in memory where the machine offers it.
-const std::string& ImagePath() {
-  static const std::string path = [] {
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : tmp ? tmp : "/tmp";
-    std::atexit([] { std::remove(ImagePath().c_str()); });
-    return dir + "/orrivane-fuzz-image-" + std::to_string(getpid()) + ".bin";
-  }();
-  return path;
+// The image block as ReadImageFile leaves it: the bytes, the file's size.
+orr::ImageSlot Load(const uint8_t* data, size_t size) {
+  orr::ImageSlot slot = {GlobalAlloc(GHND, size), static_cast<uint32_t>(size)};
+  FZ_REQUIRE(slot.block);
+  void* bytes = GlobalLock(slot.block);
+  FZ_REQUIRE(bytes);
+  std::memcpy(bytes, data, size);
+  GlobalUnlock(slot.block);
+  return slot;
 }
 
-bool WriteImage(const uint8_t* data, size_t size) {
-  std::FILE* f = std::fopen(ImagePath().c_str(), "wb");
-  if (!f) return false;
-  bool whole = size == 0 || std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && whole;
-}
-
-const tb::Machine& DetectedMachine() {
-  static const tb::Machine machine = tb::MachineBuilder().Nt().BiosType(2).FlashSize(0x80000).Build();
-  return machine;
-}
-
-// Outputs of exactly the documented sizes on the heap, so a copy that runs
-// past one is caught.
-void Analyse(const char* path) {
-  std::unique_ptr<char[]> model(new char[60]), id(new char[100]), version(new char[60]), date(new char[32]);
-  uint32_t dateCode = 0, found = 0;
-  uint32_t result = Orrivane_GetBIOSFileInfo(path, model.get(), id.get(), version.get(), date.get(), &dateCode, &found);
+void Analyse(const uint8_t* data, size_t size) {
+  orr::ImageSlot slot = Load(data, size);
+  uint32_t result = orr::ClassifyImage(slot);
+  if (result == 0 && ImageBios.amiTagFound == 0) result = orr::ExtractImageIdentity(slot);
+  orr::ReleaseImage(slot);
   fz::RequireDocumentedResult(result);
   if (std::getenv("ORRIVANE_FUZZ_VERBOSE"))
     std::fprintf(stderr, "  result %u, model \"%s\", id \"%s\", version \"%s\", date \"%s\", code %u\n", result,
-                 model.get(), id.get(), version.get(), date.get(), dateCode);
-  FZ_REQUIRE(std::memchr(model.get(), 0, 60) && std::memchr(id.get(), 0, 100));
-  FZ_REQUIRE(std::memchr(version.get(), 0, 60) && std::memchr(date.get(), 0, 32));
-  FZ_REQUIRE(found == ImageBios.amiTagFound && (found == 0 || found == 1));
-  FZ_REQUIRE(found == 0 || result == 0);  // an identity record settles the image
+                 ImageBios.modelName, ImageBios.idString, ImageBios.versionText, ImageBios.dateText,
+                 ImageBios.dateCode);
+  FZ_REQUIRE(ImageBios.amiTagFound == 0 || ImageBios.amiTagFound == 1);
+  FZ_REQUIRE(ImageBios.amiTagFound == 0 || result == 0);  // an identity record settles the image
   fz::RequireInvariants();
-}
-
-void StartDetected() {
-  fz::StartWith(DetectedMachine());
-  FZ_REQUIRE(Orrivane_Initialize() == 1);
-  tb::ClearRecords();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (!WriteImage(data, size)) {
-    std::perror(ImagePath().c_str());
-    std::abort();
-  }
-  StartDetected();
-  Analyse(ImagePath().c_str());
+  // An empty file ends the load with 301 before any block exists.
+  if (size == 0 || size > orr::kLargestImage) return 0;
+  static const tb::Machine machine;
+  fz::StartWith(machine);
+  Analyse(data, size);
 
   const uint32_t h = fz::Hash(data, size);
   if (h % 8 == 0) {
-    StartDetected();
-    // The image block, the two work blocks, or one of the locks.
+    fz::StartWith(machine);
+    // After the load's own allocation and lock: one of the two work blocks,
+    // or one of the five locks of the classification and the expansion.
     if ((h >> 3) & 1)
-      tb::FailGlobalAllocAt(1 + (h >> 4) % 3);
+      tb::FailGlobalAllocAt(2 + (h >> 4) % 2);
     else
-      tb::FailGlobalLockAt(1 + (h >> 4) % 6);
-    Analyse(ImagePath().c_str());
+      tb::FailGlobalLockAt(2 + (h >> 4) % 5);
+    Analyse(data, size);
   }
+  fz::EndRun();
   return 0;
 }

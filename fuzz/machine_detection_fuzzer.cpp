@@ -7,10 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "firmware_input.h"
 #include "harness.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 #include "orrivane.h"
 
 namespace {
@@ -44,13 +45,12 @@ void QueryEverything() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 0x30000) return 0;
-  // One machine reused from a blank copy: building a fresh one per input
-  // would spend most of the run clearing a megabyte of low memory.
-  static const tb::Machine blank;
-  static tb::Machine machine;
-  machine = blank;
+  // The testbed's machine is reused: the previous run cleared only the
+  // memory it wrote, and the machine is handed back without a copy, so its
+  // memory file and window mappings stay.
+  tb::Machine& machine = tb::CurrentMachine();
   fz::BuildMachine(fz::DecodeFirmware(data, size), machine);
-  fz::StartWith(machine);
+  fz::StartWith(std::move(machine));
   const uint32_t detected = Orrivane_Initialize();
   FZ_REQUIRE(detected == g_initialized && detected <= 1);
   FZ_REQUIRE(g_isNt == (tb::CurrentMachine().platform == tb::Platform::Nt ? 1u : 0u));
@@ -65,5 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  MachineBios.romId, MachineBios.logoFlags, MachineBios.onboardLan, MachineBios.onboardDevices,
                  MachineBios.romSizeCode, MachineBios.firmwareTagFound);
   QueryEverything();
+  fz::EndRun();
   return 0;
 }

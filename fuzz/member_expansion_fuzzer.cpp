@@ -9,7 +9,7 @@
 #include "harness.h"
 #include "hwaccess/contract.h"
 #include "hwaccess/service.h"
-#include "lzh_member.h"
+#include "lzh_expansion.h"
 
 namespace {
 
@@ -79,5 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Expand(copy.get(), static_cast<uint32_t>(size), 0x10000, small);
   fz::RequireNothingOutstanding();
   fz::RequireKnownRequests();
+  fz::EndRun();
   return 0;
 }

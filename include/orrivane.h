@@ -23,15 +23,17 @@
 extern "C" {
 #endif
 
-/* Result numbers of Orrivane_GetBIOSFileInfo; any other non-zero number is
+/* Result numbers of Orrivane_GetBIOSFileInfo, the only place they are
+ * defined (the library returns these macros); any other non-zero number is
  * the service library's error passed through. */
 #define ORRIVANE_OK 0u
-#define ORRIVANE_ERR_OPEN 211u      /* the file cannot be opened for reading */
+#define ORRIVANE_ERR_OPEN 211u      /* the file cannot be opened for reading, or not read whole */
 #define ORRIVANE_ERR_EMPTY 301u     /* the file is empty */
 #define ORRIVANE_ERR_ALLOC 302u     /* no memory for the image */
 #define ORRIVANE_ERR_LOCK 303u      /* the image memory cannot be locked */
-#define ORRIVANE_ERR_UNKNOWN 304u   /* not a BIOS image this library recognises */
-#define ORRIVANE_ERR_WORK 305u      /* no memory for the expansion */
+#define ORRIVANE_ERR_UNKNOWN 304u   /* not a BIOS image this library recognises, or a compressed image without
+                                     * its system BIOS */
+#define ORRIVANE_ERR_WORK 305u      /* no memory for the expansion (allocated or locked) */
 #define ORRIVANE_ERR_SERVICE 306u   /* the service library refused the expansion */
 #define ORRIVANE_ERR_NO_STATUS 307u /* the service library's status request gave no error number: the expansion is
                                      * not known to have worked */

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -77,6 +78,12 @@ TEST(ByteView, MatchJustBeyondTheViewIsNotFound) {
   EXPECT_EQ(v.FindFirst(MakeMarker("AB")), kNotFound);
   EXPECT_EQ(v.FindLast(MakeMarker("AB")), kNotFound);
   EXPECT_EQ(v.FindFirst(MakeMarker("A")), 4u);
+  // The longer of two markers stops earlier: its match cut by the end is not
+  // found, while the shorter one is still looked for beyond.
+  std::string longer = "xxxxABC";
+  ByteView cut(reinterpret_cast<const uint8_t*>(longer.data()), 6);
+  EXPECT_EQ(cut.FindFirstOfEither(MakeMarker("ABC"), MakeMarker("Bz")), kNotFound);
+  EXPECT_EQ(cut.FindFirstOfEither(MakeMarker("ABC"), MakeMarker("AB")), 4u);
 }
 
 // The searches test many offsets at once and walk back in stretches; a match
@@ -87,11 +94,12 @@ TEST(ByteView, MatchesAreFoundAtEveryPositionAgainstTheSearchRounds) {
   const Marker ab = MakeMarker("ABC");
   for (char filler : {'x', 'A'}) {
     for (uint32_t at : {0u, 1u, 31u, 32u, 126u, 127u, 128u, 129u, 255u, 256u, 0x3FFFu, 0x4000u, 0x4001u,
-                        kSize - 0x4000u, kSize - 0x4001u, kSize - 4u, kSize - 3u}) {
+                        kSize - 0x4000u, kSize - 0x4001u, kSize - 67u, kSize - 68u, kSize - 4u, kSize - 3u}) {
       std::string bytes(kSize, filler);
       bytes.replace(at, 3, "ABC");
       ByteView v = View(bytes);
       EXPECT_EQ(v.FindFirst(ab), at) << filler << " " << at;
+      EXPECT_EQ(v.FindFirstOfEither(MakeMarker("*MEO"), ab), at) << filler << " " << at;
       EXPECT_EQ(v.FindLast(ab), at) << filler << " " << at;
       EXPECT_EQ(v.FindFirst(ab, at), at) << filler << " " << at;
       EXPECT_EQ(v.FindFirst(ab, at + 1), kNotFound) << filler << " " << at;
@@ -143,10 +151,15 @@ TEST(ByteView, SearchesAgreeWithAPlainLoop) {
     const uint32_t first = size ? rng() % (size + 2) : 0;
     const uint32_t step = trial % 2 ? 1 : 1 + rng() % 40;
     const uint32_t last = trial % 5 == 0 ? kNotFound : first + rng() % (size + 1);
+    std::string other(1 + rng() % 4, ' ');
+    for (char& c : other) c = alphabet[rng() % alphabet.size()];
     const Marker m{marker.data(), static_cast<uint32_t>(marker.size())};
     const ByteView v = View(hay);
-    const std::string what = "trial " + std::to_string(trial) + " marker " + marker;
+    const std::string what = "trial " + std::to_string(trial) + " marker " + marker + " other " + other;
     EXPECT_EQ(v.FindFirst(m, first, step, last), naiveFirst(hay, marker, first, step, last)) << what;
+    EXPECT_EQ(v.FindFirstOfEither(m, Marker{other.data(), static_cast<uint32_t>(other.size())}, first, last),
+              std::min(naiveFirst(hay, marker, first, 1, last), naiveFirst(hay, other, first, 1, last)))
+        << what;
     EXPECT_EQ(v.FindLast(m, first, step, last), naiveLast(hay, marker, first, step, last)) << what;
     std::vector<uint32_t> seen, want;
     v.ForEachMatch(m, first, step, last, [&](uint32_t at) {
@@ -166,23 +179,31 @@ TEST(ByteView, PairFiltersAgreeWithAPlainLoop) {
   const uint32_t count = BytePairFilters(filters);
   ASSERT_GE(count, 1u);
   EXPECT_EQ(filters[count - 1], &FindBytePairPortable);
+  EitherBytePairFilter either[kMostBytePairFilters];
+  const uint32_t eitherCount = EitherBytePairFilters(either);
+  ASSERT_EQ(eitherCount, count);
+  EXPECT_EQ(either[eitherCount - 1], &FindEitherBytePairPortable);
   std::mt19937 rng(11);
   for (int trial = 0; trial < 600; ++trial) {
-    const size_t size = 1 + rng() % 3000;
+    const size_t size = 1 + rng() % (trial % 5 ? 3000 : 20000);  // past the portable stretches too
     std::vector<uint8_t> bytes(size);
     for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng() % (trial % 2 ? 3 : 256));
     const uint32_t end = static_cast<uint32_t>(rng() % size);  // data[end] is the last byte read
     const uint32_t from = end ? static_cast<uint32_t>(rng() % (end + 1)) : 0;
     const uint8_t a = static_cast<uint8_t>(rng() % 3), b = static_cast<uint8_t>(rng() % 3);
-    uint32_t want = end;
-    for (uint32_t i = from; i < end; ++i)
-      if (bytes[i] == a && bytes[i + 1] == b) {
-        want = i;
-        break;
-      }
+    const BytePair other{static_cast<uint8_t>(rng() % 3), static_cast<uint8_t>(rng() % 3)};
+    uint32_t want = end, wantEither = end;
+    for (uint32_t i = from; i < end; ++i) {
+      const bool pair = bytes[i] == a && bytes[i + 1] == b;
+      if (pair && want == end) want = i;
+      if ((pair || (bytes[i] == other.first && bytes[i + 1] == other.second)) && wantEither == end) wantEither = i;
+    }
     const std::vector<uint8_t> exact(bytes.begin(), bytes.begin() + end + 1);  // nothing readable past end
     EXPECT_EQ(FindBytePair(exact.data(), from, end, a, b), want) << trial;
     for (uint32_t f = 0; f < count; ++f) EXPECT_EQ(filters[f](exact.data(), from, end, a, b), want) << trial << " " << f;
+    EXPECT_EQ(FindEitherBytePair(exact.data(), from, end, BytePair{a, b}, other), wantEither) << trial;
+    for (uint32_t f = 0; f < eitherCount; ++f)
+      EXPECT_EQ(either[f](exact.data(), from, end, BytePair{a, b}, other), wantEither) << trial << " " << f;
   }
 }
 

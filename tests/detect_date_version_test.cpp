@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "detect/ami_record_texts.h"
-#include "detect/date_version.h"
+#include "firmware/ami_record.h"
+#include "firmware/date_version.h"
 
 namespace orr {
 namespace {

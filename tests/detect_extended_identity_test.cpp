@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "detect/probes.h"
+#include "detect/extended_identity.h"
+#include "detect/rom_id.h"
 #include "detect_helpers.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "detect/probes.h"
+#include "detect/onboard_devices.h"
 #include "detect_helpers.h"
 #include "orrivane.h"
 

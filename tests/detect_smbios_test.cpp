@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "detect/probes.h"
+#include "detect/smbios_scan.h"
 #include "detect_helpers.h"
 #include "orrivane.h"
 

@@ -1,7 +1,7 @@
 // The Award banner and its BBSN/BBSS records in the tail area.
 #include "image/award_scan.h"
 
-#include "image/load_image.h"
+#include "image/image_layout.h"
 #include "image_support.h"
 
 namespace {

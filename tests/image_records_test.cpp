@@ -2,8 +2,9 @@
 // the ZANTBIOS record and the "*MEO" marker.
 #include "image/identity_records.h"
 
-#include "detect/probes.h"
+#include "detect/extended_identity.h"
 #include "detect_helpers.h"
+#include "image/load_image.h"
 #include "image_support.h"
 
 namespace {
@@ -46,11 +47,11 @@ class ImageRecordsTest : public testing::Test {
   }
 
  private:
-  uint32_t Run(const tb::ImageBuilder& image, uint32_t (*step)(const orr::ImageSlot&)) {
-    orr::ImageSlot slot = SlotOf(image.Build());
-    uint32_t found = step(slot);
-    GlobalFree(slot.block);
-    return found;
+  // The step on the image's bytes after the one pass that finds the marks.
+  uint32_t Run(const tb::ImageBuilder& image, uint32_t (*step)(orr::ByteView, const orr::ImageMarks&)) {
+    const std::vector<uint8_t> bytes = image.Build();
+    const orr::ByteView view(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    return step(view, orr::FindImageMarks(view));
   }
 };
 
@@ -73,16 +74,28 @@ TEST_F(ImageRecordsTest, NoRecordChangesNothing) {
   ExpectPrevious();
 }
 
+// The classification locks the block for each step; a step whose lock fails
+// does not run. Without the record step's pass the tag step finds the
+// "*MEO" marker itself.
 TEST_F(ImageRecordsTest, LockFailureChangesNothing) {
   Previous();
   tb::ImageBuilder image(kImage);
-  VersionOne(image, 0x100, "AB12");
+  VersionOne(image, 0x100, "AB12").Meo(0x400, tb::BytesOf("MEO1 "));
   orr::ImageSlot slot = SlotOf(image.Build());
   tb::FailGlobalLockAt(1);
-  EXPECT_EQ(orr::ReadAmiRecord(slot), 0u);
-  tb::FailGlobalLockAt(1);
-  EXPECT_EQ(orr::ReadImageTags(slot), 0u);
+  EXPECT_EQ(orr::ClassifyImage(slot), 0u);
+  EXPECT_EQ(ImageBios.amiTagFound, 0u);
+  EXPECT_STREQ(ImageBios.modelName, "MEO1");
+  EXPECT_STREQ(ImageBios.idString, "N/A");
   GlobalFree(slot.block);
+
+  Previous();
+  tb::ImageBuilder tagsOnly(kImage);
+  tagsOnly.Meo(0x400, tb::BytesOf("MEO1 "));
+  slot = SlotOf(tagsOnly.Build());
+  tb::FailGlobalLockAt(2);
+  EXPECT_EQ(orr::ClassifyImage(slot), 304u);
+  EXPECT_EQ(slot.block, nullptr);
   ExpectPrevious();
 }
 
@@ -422,9 +435,12 @@ struct MeoCase {
 
 class ImageMeo : public ImageRecordsTest, public testing::WithParamInterface<MeoCase> {};
 
+// Tags of version 0 around the marker: the one pass that looks for both
+// still gives the first marker.
 TEST_P(ImageMeo, BuildsTheModelName) {
   tb::ImageBuilder image(kImage);
-  image.Meo(0x12345, GetParam().bytes).Meo(0x1F000, tb::BytesOf("LATER"));
+  image.Text(0x100, "$ZANTAMI$").Meo(0x12345, GetParam().bytes).Text(0x15000, "$ZANTAMI$");
+  image.Meo(0x1F000, tb::BytesOf("LATER"));
   EXPECT_EQ(ImageTags(image), 1u);
   EXPECT_STREQ(ImageBios.modelName, GetParam().model);
   EXPECT_STREQ(ImageBios.idString, "N/A");

@@ -1,6 +1,6 @@
 // Finding the system BIOS member through the ROM maps or at 64 KiB
 // boundaries, and its expansion by the service library.
-#include "image/rom_map.h"
+#include "image/member_search.h"
 
 #include "hwaccess/contract.h"
 #include "image_support.h"

@@ -217,7 +217,7 @@ class ImageRequests : public testing::Test {
   static uint32_t Handle(HGLOBAL h) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h)); }
 
   void LoadMember(const Bytes& member) {
-    Bytes& dst = *tb::GlobalBlockBytes(block_.inputBlock);
+    tb::BlockBytes& dst = *tb::GlobalBlockBytes(block_.inputBlock);
     std::copy(member.begin(), member.begin() + std::min(member.size(), dst.size()), dst.begin());
   }
   BOOL Call(uint32_t request) { return BiosServiceCall(request, &block_, sizeof block_, 0, 0, &serviceError_); }
@@ -230,8 +230,14 @@ class ImageRequests : public testing::Test {
     Call(orr::kRequestImageFinish);
     return kept;
   }
-  const Bytes& Output() { return *tb::GlobalBlockBytes(block_.outputBlock); }
-  bool OutputUntouched() { return std::all_of(Output().begin(), Output().end(), [](uint8_t b) { return b == 0; }); }
+  Bytes Output() {
+    const tb::BlockBytes& out = *tb::GlobalBlockBytes(block_.outputBlock);
+    return Bytes(out.begin(), out.end());
+  }
+  bool OutputUntouched() {
+    const Bytes out = Output();
+    return std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0; });
+  }
 
   HGLOBAL output_ = nullptr;
   HGLOBAL member_ = nullptr;
@@ -297,9 +303,10 @@ TEST_F(ImageRequests, SixtyFourKiBFillsTheUpperHalf) {
     Start(tb::MachineBuilder());
     LoadMember(tb::LzhMember("original.tmp", bios, method, true));
     ASSERT_EQ(Sequence(), tb::kExpandOk);
-    EXPECT_TRUE(std::all_of(Output().begin(), Output().begin() + 0x10000, [](uint8_t b) { return b == 0; }));
-    EXPECT_TRUE(std::equal(bios.begin(), bios.end(), Output().begin() + 0x10000));
-    orr::ByteView out = View(Output());
+    const Bytes output = Output();
+    EXPECT_TRUE(std::all_of(output.begin(), output.begin() + 0x10000, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::equal(bios.begin(), bios.end(), output.begin() + 0x10000));
+    orr::ByteView out = View(output);
     EXPECT_TRUE(out.Matches(0x1E0C1, orr::MakeMarker("SIXTY-FOUR")));
     EXPECT_TRUE(out.Matches(0x1EC70, orr::MakeMarker("x05/14/08-1.10-RV5420-00")));
     EXPECT_TRUE(out.Matches(0x1ECE0, orr::MakeMarker("<RV5420>")));

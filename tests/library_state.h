@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "interface/records.h"
+#include "state/module_state.h"
 #include "library_reset.h"
 #include "testbed.h"
 

@@ -2,7 +2,8 @@
 // the detection tests do not pin already.
 #include <gtest/gtest.h>
 
-#include "detect/probes.h"
+#include "detect/onboard_devices.h"
+#include "detect/smbios_scan.h"
 #include "detect_helpers.h"
 
 namespace {

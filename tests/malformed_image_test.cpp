@@ -6,13 +6,9 @@
 
 namespace {
 
-using image_test::SlotOf;
-
 uint32_t ReadAmiRecordOf(const std::vector<uint8_t>& image) {
-  const orr::ImageSlot slot = SlotOf(image);
-  const uint32_t applied = orr::ReadAmiRecord(slot);
-  GlobalFree(slot.block);
-  return applied;
+  const orr::ByteView view(image.data(), static_cast<uint32_t>(image.size()));
+  return orr::ReadAmiRecord(view, orr::FindImageMarks(view));
 }
 
 // An image that is nothing but tags of one version, with nuls NUL bytes at

@@ -201,8 +201,8 @@ TEST_P(PrimitivesByFamily, PluginBlocksLandInTheirOwnFields) {
     b[i] = static_cast<uint8_t>(0x80 + i);
   }
   StartOn(On(GetParam().platform).PluginBlockA(a).PluginBlockB(b));
-  ReadPluginBlockA(kDriver);
-  ReadPluginBlockB(kDriver);
+  ReadPluginBlockA(kDriver, MachineBios.pluginBlockA);
+  ReadPluginBlockB(kDriver, MachineBios.pluginBlockB);
   EXPECT_EQ(Bytes(MachineBios.pluginBlockA, MachineBios.pluginBlockA + 21), a);
   EXPECT_EQ(Bytes(MachineBios.pluginBlockB, MachineBios.pluginBlockB + 21), b);
   EXPECT_EQ(DriverLog(), (std::vector<Sent>{{GetParam().pluginA, {}}, {GetParam().pluginB, {}}}));
@@ -212,7 +212,7 @@ TEST_P(PrimitivesByFamily, PluginBlocksLandInTheirOwnFields) {
 TEST_P(PrimitivesByFamily, AFailedPluginReadLeavesTheFieldAsItWas) {
   StartOn(On(GetParam().platform).PluginBlockA({9, 9, 9}));
   std::memset(MachineBios.pluginBlockA, 0x77, sizeof MachineBios.pluginBlockA);
-  ReadPluginBlockA(kNotADriver);
+  ReadPluginBlockA(kNotADriver, MachineBios.pluginBlockA);
   EXPECT_EQ(Bytes(MachineBios.pluginBlockA, MachineBios.pluginBlockA + 21), Bytes(21, 0x77));
   EXPECT_EQ(DriverLog(), (std::vector<Sent>{{GetParam().pluginA, {}}}));
 }

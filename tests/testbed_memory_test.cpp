@@ -57,6 +57,15 @@ TEST(TestbedMemory, CopiesCarryExactlyTheSourceBytes) {
   const tb::PhysicalMemory& same = b;
   b = same;
   EXPECT_EQ(b.Read(0x200000, 1), Bytes{0x55}) << "assigned to itself";
+
+  // Clear gives every byte back as 0, and views show it.
+  b.Write(0x7000000, Bytes{0xEE, 0xEE});
+  b.Clear();
+  EXPECT_EQ(b.Read(0xF0000, 2), Bytes(2, 0));
+  EXPECT_EQ(b.Read(0x200000, 0x20000), Bytes(0x20000, 0));
+  EXPECT_EQ(view[0], 0);
+  b.Write(0x7000000, Bytes{0x11});
+  EXPECT_EQ(view[0], 0x11) << "a view taken before Clear still shows the memory";
 }
 
 TEST(TestbedMemory, ViewsOnlyAboveTheFirstMegabyteAndBelowFourGiB) {

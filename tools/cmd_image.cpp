@@ -9,7 +9,7 @@
 
 #include "commands.h"
 #include "text_output.h"
-#include "lzh_member.h"
+#include "lzh_expansion.h"
 #include "orrivane.h"
 #include "testbed.h"
 

@@ -6,9 +6,14 @@ namespace orr {
 namespace {
 
 // The backward search looks for a match in stretches of this many start
-// offsets, each with the forward filter, and walks back byte by byte only in
+// offsets, each with the forward filter, and looks for the last one only in
 // the highest stretch that holds one.
 constexpr uint32_t kBackwardStretch = 0x4000;
+// The first window from the top of that stretch searched for the last one.
+constexpr uint32_t kFirstWindow = 64;
+// Steps up to this use the forward filter and keep the hits on the grid;
+// longer ones test the grid's offsets one by one, which is then cheaper.
+constexpr uint32_t kFilteredStep = 32;
 
 bool MatchAt(const uint8_t* data, uint64_t at, Marker marker) {
   return data[at] == static_cast<uint8_t>(marker.bytes[0]) &&
@@ -37,17 +42,70 @@ uint32_t FindForward(const uint8_t* data, uint32_t from, uint32_t to, Marker mar
   return kNotFound;
 }
 
+// The last match in [low, high], where one is known to lie: windows of
+// doubling width from the top, each searched forward, the first that holds
+// a match stepped through to its last. Dense matches cost one small window,
+// sparse ones about twice the distance from the top.
+uint32_t LastInStretch(const uint8_t* data, uint32_t low, uint32_t high, Marker marker) {
+  uint32_t top = high;
+  for (uint32_t width = kFirstWindow;; width *= 2) {
+    const uint32_t bottom = top - low >= width ? top - (width - 1) : low;
+    uint32_t last = FindForward(data, bottom, top, marker);
+    if (last != kNotFound) {
+      while (last < top) {
+        const uint32_t next = FindForward(data, last + 1, top, marker);
+        if (next == kNotFound) break;
+        last = next;
+      }
+      return last;
+    }
+    if (bottom == low) return kNotFound;
+    top = bottom - 1;
+  }
+}
+
 uint32_t FindBackward(const uint8_t* data, uint32_t from, uint32_t to, Marker marker) {
   uint32_t high = to;
   for (;;) {
     const uint32_t low = high - from >= kBackwardStretch ? high - (kBackwardStretch - 1) : from;
-    if (FindForward(data, low, high, marker) != kNotFound) {
-      for (uint32_t at = high;; --at) {
-        if (MatchAt(data, at, marker)) return at;
-        if (at == low) break;
-      }
-    }
+    if (FindForward(data, low, high, marker) != kNotFound) return LastInStretch(data, low, high, marker);
     if (low == from) return kNotFound;
+    high = low - 1;
+  }
+}
+
+// The first hit on the grid first, first + step, ... up to stop.
+uint32_t FindForwardOnGrid(const uint8_t* data, uint32_t first, uint32_t step, uint32_t stop, Marker marker) {
+  uint32_t at = first;
+  for (;;) {
+    const uint32_t hit = FindForward(data, at, stop, marker);
+    if (hit == kNotFound) return kNotFound;
+    const uint32_t off = (hit - first) % step;
+    if (off == 0) return hit;
+    const uint64_t next = static_cast<uint64_t>(hit) + (step - off);
+    if (next > stop) return kNotFound;
+    at = static_cast<uint32_t>(next);
+  }
+}
+
+// The last hit on that grid: stretch by stretch from the top, the last grid
+// hit of the highest stretch that has one.
+uint32_t FindBackwardOnGrid(const uint8_t* data, uint32_t first, uint32_t step, uint32_t stop, Marker marker) {
+  uint32_t high = first + (stop - first) / step * step;
+  for (;;) {
+    const uint32_t low = high - first >= kBackwardStretch ? high - (kBackwardStretch - 1) : first;
+    uint32_t found = kNotFound;
+    for (uint32_t at = low;;) {
+      const uint32_t hit = FindForward(data, at, high, marker);
+      if (hit == kNotFound) break;
+      const uint32_t off = (hit - first) % step;
+      if (off == 0) found = hit;
+      const uint64_t next = static_cast<uint64_t>(hit) + (step - off);
+      if (next > high) break;
+      at = static_cast<uint32_t>(next);
+    }
+    if (found != kNotFound) return found;
+    if (low == first) return kNotFound;
     high = low - 1;
   }
 }
@@ -58,6 +116,7 @@ uint32_t ByteView::FindFirst(Marker marker, uint32_t first, uint32_t step, uint3
   uint32_t stop = LastStart(marker, last);
   if (stop == kNotFound || first > stop || step == 0) return kNotFound;
   if (step == 1) return FindForward(data_, first, stop, marker);
+  if (step <= kFilteredStep) return FindForwardOnGrid(data_, first, step, stop, marker);
   for (uint64_t at = first; at <= stop; at += step)
     if (MatchAt(data_, at, marker)) return static_cast<uint32_t>(at);
   return kNotFound;
@@ -67,6 +126,7 @@ uint32_t ByteView::FindLast(Marker marker, uint32_t first, uint32_t step, uint32
   uint32_t stop = LastStart(marker, last);
   if (stop == kNotFound || first > stop || step == 0) return kNotFound;
   if (step == 1) return FindBackward(data_, first, stop, marker);
+  if (step <= kFilteredStep) return FindBackwardOnGrid(data_, first, step, stop, marker);
   // Start from the highest offset on the step grid and walk down.
   uint64_t at = first + static_cast<uint64_t>((stop - first) / step) * step;
   for (;;) {
@@ -74,6 +134,29 @@ uint32_t ByteView::FindLast(Marker marker, uint32_t first, uint32_t step, uint32
     if (at < static_cast<uint64_t>(first) + step) return kNotFound;
     at -= step;
   }
+}
+
+uint32_t ByteView::FindFirstOfEither(Marker a, Marker b, uint32_t first, uint32_t last) const {
+  const uint32_t stopA = LastStart(a, last);
+  const uint32_t stopB = LastStart(b, last);
+  if (stopA == kNotFound || first > stopA) return FindFirst(b, first, 1, last);
+  if (stopB == kNotFound || first > stopB) return FindFirst(a, first, 1, last);
+  if (a.size == 1 || b.size == 1) {
+    const uint32_t atA = FindFirst(a, first, 1, last);
+    const uint32_t atB = FindFirst(b, first, 1, last);
+    return atB < atA ? atB : atA;
+  }
+  // Both markers' second bytes lie inside the view for every start up to
+  // their stops, so the filter may read data[end].
+  const uint32_t end = (stopA > stopB ? stopA : stopB) + 1;
+  const BytePair pairA{static_cast<uint8_t>(a.bytes[0]), static_cast<uint8_t>(a.bytes[1])};
+  const BytePair pairB{static_cast<uint8_t>(b.bytes[0]), static_cast<uint8_t>(b.bytes[1])};
+  for (uint32_t at = first; at < end; ++at) {
+    at = FindEitherBytePair(data_, at, end, pairA, pairB);
+    if (at == end) return kNotFound;
+    if ((at <= stopA && MatchAt(data_, at, a)) || (at <= stopB && MatchAt(data_, at, b))) return at;
+  }
+  return kNotFound;
 }
 
 uint32_t ByteView::TextLength(uint32_t offset, uint32_t limit) const {

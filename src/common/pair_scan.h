@@ -1,5 +1,6 @@
-// The filter under ByteView's byte-by-byte searches: where a marker's first
-// two bytes stand next to each other. Only ByteView and its tests use it.
+// The filters under ByteView's byte-by-byte searches: where a marker's first
+// two bytes stand next to each other, or those of either of two markers.
+// Only ByteView and its tests use them.
 #pragma once
 
 #include <cstdint>
@@ -22,5 +23,23 @@ uint32_t FindBytePairPortable(const uint8_t* data, uint32_t from, uint32_t end, 
 using BytePairFilter = uint32_t (*)(const uint8_t* data, uint32_t from, uint32_t end, uint8_t first, uint8_t second);
 constexpr uint32_t kMostBytePairFilters = 3;
 uint32_t BytePairFilters(BytePairFilter (&filters)[kMostBytePairFilters]);
+
+struct BytePair {
+  uint8_t first;
+  uint8_t second;
+};
+
+// The first offset i in [from, end) where pair a or pair b stands at data[i]
+// and data[i + 1], or end when neither does; one pass over the bytes.
+// Reads up to and including data[end]. Uses the fastest of
+// EitherBytePairFilters.
+uint32_t FindEitherBytePair(const uint8_t* data, uint32_t from, uint32_t end, BytePair a, BytePair b);
+
+// The same from the portable filter, stretch by stretch, each stretch small
+// enough to stay in the cache for the second pair.
+uint32_t FindEitherBytePairPortable(const uint8_t* data, uint32_t from, uint32_t end, BytePair a, BytePair b);
+
+using EitherBytePairFilter = uint32_t (*)(const uint8_t* data, uint32_t from, uint32_t end, BytePair a, BytePair b);
+uint32_t EitherBytePairFilters(EitherBytePairFilter (&filters)[kMostBytePairFilters]);
 
 }  // namespace orr

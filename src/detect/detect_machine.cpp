@@ -3,13 +3,18 @@
 #include <windows.h>
 
 #include "common/text.h"
-#include "detect/identity_area.h"
-#include "detect/probes.h"
+#include "detect/extended_identity.h"
+#include "detect/firmware_tag.h"
+#include "detect/flash_size.h"
+#include "detect/onboard_devices.h"
+#include "detect/rom_description.h"
+#include "detect/smbios_scan.h"
+#include "firmware/identity_area.h"
 #include "hwaccess/contract.h"
 #include "hwaccess/platform_family.h"
 #include "hwaccess/primitives.h"
 #include "hwaccess/service.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {
@@ -69,31 +74,6 @@ void ReadFSegmentIdentity(uint32_t driver) {
 
 }  // namespace
 
-void ReadFlashSize(uint32_t driver) {
-  // The fields the request does not use are zeroed rather than sent as stack leftovers.
-  FlashInfoBlock block = {};
-  block.zero0 = 0;
-  block.driverHandle = driver;
-  block.valid = 0;
-  block.zero16 = 0;
-  uint32_t scratchError = 0;
-  BiosServiceCall(kRequestFlashInfo, &block, sizeof block, 0, 0, &scratchError);
-  if (block.valid != 0) MachineBios.flashSize = block.flashSize;
-}
-
-void ScanFirmwareTag(uint32_t driver) {
-  static constexpr Marker kTag = MakeMarker("$ZTEXFIRM");
-  MachineBios.firmwareTagFound = 0;
-  uint32_t size = (MachineBios.romSizeCode + 1u) * 0x10000u;
-  // The window is one byte shorter than the area; the tag must lie wholly inside it.
-  Window window = OpenMappedWindow(driver, 0u - size, size - 1);
-  if (window.address && window.bytes.FindFirst(kTag) != kNotFound) MachineBios.firmwareTagFound = 1;
-  // This window comes from the mapping request on both families, and the 9x
-  // driver answers the release too: released on both, or every 9x detection
-  // would leave a mapping behind.
-  UnmapPhysical(driver, window.address);
-}
-
 uint32_t DetectMachineBios() {
   MachineBios.biosType = 0;
   g_isNt = 0;
@@ -124,8 +104,8 @@ uint32_t DetectMachineBios() {
       break;
     default:
       ReadFSegmentIdentity(driver);
-      ReadPluginBlockA(driver);
-      ReadPluginBlockB(driver);
+      ReadPluginBlockA(driver, MachineBios.pluginBlockA);
+      ReadPluginBlockB(driver, MachineBios.pluginBlockB);
       ReadFlashSize(driver);
       if (MachineBios.biosType == 5) ReadROMDescription(driver);
       ScanSMBIOS(driver);

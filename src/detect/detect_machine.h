@@ -13,9 +13,4 @@ constexpr uint32_t kMessageBufferSize = 128;
 // 1 when the machine's BIOS was detected, else 0 (after a message box).
 uint32_t DetectMachineBios();
 
-// Fills flashSize from the service library when it reports a valid size.
-void ReadFlashSize(uint32_t driver);
-// BiosType 0: "$ZTEXFIRM" anywhere in the top (romSizeCode + 1) * 64 KiB.
-void ScanFirmwareTag(uint32_t driver);
-
 }  // namespace orr

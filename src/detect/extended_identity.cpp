@@ -1,11 +1,13 @@
 // BiosType 4: the identity comes from the AMI identity record, a version-1
 // record in the F segment or a later one in the flash part.
+#include "detect/extended_identity.h"
+
 #include "common/text.h"
-#include "detect/ami_record.h"
-#include "detect/ami_record_texts.h"
-#include "detect/probes.h"
+#include "detect/model_special_cases.h"
+#include "detect/rom_id.h"
+#include "firmware/ami_record.h"
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

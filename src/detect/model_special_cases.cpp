@@ -1,11 +1,12 @@
 // Five board models whose edition the identity record does not tell: a
 // marker near the top of the flash part, or a text in the F segment, does.
+#include "detect/model_special_cases.h"
+
 #include <windows.h>
 
 #include "common/text.h"
-#include "detect/probes.h"
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

@@ -1,8 +1,9 @@
 // onboardDevices: network and multimedia functions of the devices that the
 // PCI IRQ routing tables list as onboard (slot number 0).
-#include "detect/probes.h"
+#include "detect/onboard_devices.h"
+
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

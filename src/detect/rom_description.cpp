@@ -1,10 +1,11 @@
 // descriptionText from the "$ZANTAWARD" marker of the F segment, which
 // points at the text elsewhere in the segment.
+#include "detect/rom_description.h"
+
 #include <cstring>
 
-#include "detect/probes.h"
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

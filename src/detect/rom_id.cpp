@@ -1,8 +1,9 @@
 // romId: the first run of eight letters and digits found at a 16-byte
 // boundary of the last 64 KiB below 4 GiB, searched from the top down.
-#include "detect/probes.h"
+#include "detect/rom_id.h"
+
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

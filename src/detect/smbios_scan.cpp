@@ -1,8 +1,9 @@
 // romSizeCode from the BIOS information structure, logoFlags and onboardLan
 // from the first system enclosure structure of the SMBIOS table.
-#include "detect/probes.h"
+#include "detect/smbios_scan.h"
+
 #include "hwaccess/primitives.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {

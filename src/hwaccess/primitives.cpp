@@ -4,7 +4,7 @@
 
 #include "hwaccess/contract.h"
 #include "hwaccess/platform_io.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {
@@ -80,14 +80,12 @@ uint32_t QueryBiosType(uint32_t driver) {
   return type;
 }
 
-void ReadPluginBlockA(uint32_t driver) {
-  Request(driver, g_isNt ? kIoctlPluginBlockA : kIoctl9xPluginBlockA, nullptr, 0, MachineBios.pluginBlockA,
-          kPluginBlockSize);
+void ReadPluginBlockA(uint32_t driver, uint8_t (&block)[kPluginBlockSize]) {
+  Request(driver, g_isNt ? kIoctlPluginBlockA : kIoctl9xPluginBlockA, nullptr, 0, block, kPluginBlockSize);
 }
 
-void ReadPluginBlockB(uint32_t driver) {
-  Request(driver, g_isNt ? kIoctlPluginBlockB : kIoctl9xPluginBlockB, nullptr, 0, MachineBios.pluginBlockB,
-          kPluginBlockSize);
+void ReadPluginBlockB(uint32_t driver, uint8_t (&block)[kPluginBlockSize]) {
+  Request(driver, g_isNt ? kIoctlPluginBlockB : kIoctl9xPluginBlockB, nullptr, 0, block, kPluginBlockSize);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/byte_view.h"
+#include "hwaccess/contract.h"
 
 namespace orr {
 
@@ -19,8 +20,9 @@ void WritePortDword(uint32_t driver, uint32_t port, uint32_t value);
 uint32_t PciConfigAddress(uint8_t bus, uint8_t device, uint8_t function, uint8_t reg);
 uint32_t ReadPciConfigDword(uint32_t driver, uint8_t bus, uint8_t device, uint8_t function, uint8_t reg);
 uint32_t QueryBiosType(uint32_t driver);
-void ReadPluginBlockA(uint32_t driver);
-void ReadPluginBlockB(uint32_t driver);
+// The driver's answer lands in block; a failed request leaves it as it was.
+void ReadPluginBlockA(uint32_t driver, uint8_t (&block)[kPluginBlockSize]);
+void ReadPluginBlockB(uint32_t driver, uint8_t (&block)[kPluginBlockSize]);
 
 constexpr uint32_t kFSegmentPhysical = 0xF0000;
 constexpr uint32_t kFSegmentMapLength = 0xFFFE;  // offsets 0 to 0xFFFD are readable on NT

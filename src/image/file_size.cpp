@@ -10,7 +10,8 @@
 #include <unistd.h>
 #endif
 
-#include "image/load_image.h"
+#include "image/file_size.h"
+#include "image/image_layout.h"
 
 namespace orr {
 

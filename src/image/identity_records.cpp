@@ -3,12 +3,10 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "detect/ami_record.h"
-#include "detect/ami_record_texts.h"
-#include "image/image_block.h"
-#include "image/load_image.h"
+#include "firmware/ami_record.h"
+#include "image/image_layout.h"
 #include "image/rom_map.h"
-#include "interface/records.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {
@@ -89,47 +87,58 @@ void ApplyStringList(ByteView image, uint32_t record, uint8_t version) {
 
 }  // namespace
 
-uint32_t ReadAmiRecord(const ImageSlot& slot) {
-  ByteView image = LockImage(slot);
-  if (!image.data()) return 0;
-  uint32_t lastOne = kNotFound;
-  uint32_t lastOneTexts[4] = {};
-  uint32_t firstLater = kNotFound;
+ImageMarks FindImageMarks(ByteView image) {
+  ImageMarks marks = {true, kNotFound, {}, kNotFound, kNotFound};
   // Found at the first tag only: most images hold none.
   TrailingNuls nuls = {};
   bool nulsFound = false;
-  image.ForEachMatch(kAmiRecordTag, 0, 1, kNotFound, [&](uint32_t at) {
-    if (!image.Contains(at, kAmiRecordBody)) return false;  // no version byte: nothing can follow
+  // Tags are looked for until one stands too near the end for its version
+  // byte (no later one has it either), the model marker until the first.
+  bool tags = true;
+  for (uint32_t at = 0;; ++at) {
+    const bool model = marks.modelMarker == kNotFound;
+    if (!tags && !model) break;
+    if (tags && model)
+      at = image.FindFirstOfEither(kAmiRecordTag, kModelMarker, at);
+    else
+      at = image.FindFirst(tags ? kAmiRecordTag : kModelMarker, at);
+    if (at == kNotFound) break;
+    if (model && image.Matches(at, kModelMarker)) marks.modelMarker = at;
+    if (!tags || !image.Matches(at, kAmiRecordTag)) continue;
+    if (!image.Contains(at, kAmiRecordBody)) {
+      tags = false;
+      continue;
+    }
     if (!nulsFound) {
       nuls = FindTrailingNuls(image);
       nulsFound = true;
     }
-    uint8_t version = image.U8(at + kAmiRecordVersion);
+    const uint8_t version = image.U8(at + kAmiRecordVersion);
     uint32_t texts[4];
     if (version == 1 && VersionOneTexts(image, nuls, at, texts)) {
-      lastOne = at;
-      std::memcpy(lastOneTexts, texts, sizeof texts);
-    } else if (version >= 2 && firstLater == kNotFound &&
+      marks.versionOne = at;
+      std::memcpy(marks.versionOneTexts, texts, sizeof texts);
+    } else if (version >= 2 && marks.later == kNotFound &&
                nuls.TextsEndInside(at + kAmiRecordBody, TextsOfVersion(version))) {
-      firstLater = at;
+      marks.later = at;
     }
-    return true;
-  });
-  uint32_t applied = 1;
-  if (lastOne != kNotFound)
-    ApplyVersionOne(image, lastOneTexts);
-  else if (firstLater != kNotFound)
-    ApplyStringList(image, firstLater, image.U8(firstLater + kAmiRecordVersion));
-  else
-    applied = 0;
-  if (applied) ImageBios.dateCode = RecordDateCode(ImageBios.dateText, sizeof ImageBios.dateText);
-  UnlockImage(slot);
-  return applied;
+  }
+  return marks;
 }
 
-uint32_t ReadImageTags(const ImageSlot& slot) {
-  ByteView image = LockImage(slot);
-  if (!image.data()) return 0;
+uint32_t ReadAmiRecord(ByteView image, const ImageMarks& marks) {
+  if (!marks.searched) return 0;
+  if (marks.versionOne != kNotFound)
+    ApplyVersionOne(image, marks.versionOneTexts);
+  else if (marks.later != kNotFound)
+    ApplyStringList(image, marks.later, image.U8(marks.later + kAmiRecordVersion));
+  else
+    return 0;
+  ImageBios.dateCode = RecordDateCode(ImageBios.dateText, sizeof ImageBios.dateText);
+  return 1;
+}
+
+uint32_t ReadImageTags(ByteView image, const ImageMarks& marks) {
   CopyField(ImageBios.idString, "N/A");
   CopyField(ImageBios.dateText, "N/A");
   bool found = false;
@@ -152,7 +161,7 @@ uint32_t ReadImageTags(const ImageSlot& slot) {
   const RomMaps maps = FindRomMaps(tail);
   if (maps.hasB || maps.hasN) found = true;
 
-  uint32_t marker = image.FindFirst(kModelMarker);
+  const uint32_t marker = marks.searched ? marks.modelMarker : image.FindFirst(kModelMarker);
   if (marker != kNotFound) {
     // The image's end stops the model like a NUL.
     uint32_t length = 0;
@@ -164,7 +173,6 @@ uint32_t ReadImageTags(const ImageSlot& slot) {
     ImageBios.modelName[length] = '\0';
     found = true;
   }
-  UnlockImage(slot);
   return found ? 1 : 0;
 }
 

@@ -3,7 +3,9 @@
 #include "image/award_scan.h"
 #include "image/identity_records.h"
 #include "image/image_block.h"
-#include "interface/records.h"
+#include "image/image_layout.h"
+#include "orrivane.h"
+#include "state/module_state.h"
 
 namespace orr {
 namespace {
@@ -25,16 +27,15 @@ bool MeasureStream(FILE* file, uint32_t& size) {
   return true;
 }
 
-uint32_t Classify(ImageSlot& slot) {
-  ImageBios.amiTagFound = ReadAmiRecord(slot);
-  if (ImageBios.amiTagFound == 1) return kImageOk;
-  if (ReadImageTags(slot)) return kImageOk;
-  ByteView image = LockImage(slot);
-  uint32_t award = image.data() ? ScanAwardImage(TailArea(image)) : 0;
-  if (image.data()) UnlockImage(slot);
-  if (award) return kImageOk;
-  ReleaseImage(slot);
-  return kImageNotRecognised;
+// Runs one classification step on the image's bytes, the block locked for
+// the step alone; a block that cannot be locked gives 0 without the step.
+template <typename Step>
+uint32_t WithImage(const ImageSlot& slot, Step step) {
+  const ByteView image = LockImage(slot);
+  if (!image.data()) return 0;
+  const uint32_t result = step(image);
+  UnlockImage(slot);
+  return result;
 }
 
 }  // namespace
@@ -50,30 +51,45 @@ bool ReadInChunks(FILE* file, uint8_t* dst, uint32_t size, ReadFunction read) {
   return true;
 }
 
-uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
-  if (!path) return kImageCannotOpen;
+uint32_t ClassifyImage(ImageSlot& slot) {
+  // The record step's pass over the whole image also finds the "*MEO"
+  // marker the tag step needs.
+  ImageMarks marks = {};
+  ImageBios.amiTagFound = WithImage(slot, [&](ByteView image) {
+    marks = FindImageMarks(image);
+    return ReadAmiRecord(image, marks);
+  });
+  if (ImageBios.amiTagFound == 1) return ORRIVANE_OK;
+  if (WithImage(slot, [&](ByteView image) { return ReadImageTags(image, marks); })) return ORRIVANE_OK;
+  if (WithImage(slot, [](ByteView image) { return ScanAwardImage(TailArea(image)); })) return ORRIVANE_OK;
+  ReleaseImage(slot);
+  return ORRIVANE_ERR_UNKNOWN;
+}
+
+uint32_t ReadImageFile(ImageSlot& slot, const char* path) {
+  if (!path) return ORRIVANE_ERR_OPEN;
   FILE* file = std::fopen(path, "rb");
-  if (!file) return kImageCannotOpen;
+  if (!file) return ORRIVANE_ERR_OPEN;
   uint32_t size = 0;
   if (!MeasureStream(file, size)) {
     CloseReadStream(file);
-    return kImageCannotOpen;
+    return ORRIVANE_ERR_OPEN;
   }
   if (size == 0) {
     CloseReadStream(file);
-    return kImageEmpty;
+    return ORRIVANE_ERR_EMPTY;
   }
   slot.block = GlobalAlloc(GHND, size);
   if (!slot.block) {
     CloseReadStream(file);
-    return kImageNoMemory;
+    return ORRIVANE_ERR_ALLOC;
   }
   slot.size = size;
   void* bytes = GlobalLock(slot.block);
   if (!bytes) {
     ReleaseImage(slot);
     CloseReadStream(file);
-    return kImageCannotLock;
+    return ORRIVANE_ERR_LOCK;
   }
   bool whole = ReadInChunks(file, static_cast<uint8_t*>(bytes), size);
   GlobalUnlock(slot.block);
@@ -82,9 +98,14 @@ uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
   // be read whole is reported like one that cannot be read at all.
   if (!whole) {
     ReleaseImage(slot);
-    return kImageCannotOpen;
+    return ORRIVANE_ERR_OPEN;
   }
-  return Classify(slot);
+  return ORRIVANE_OK;
+}
+
+uint32_t LoadBiosImage(ImageSlot& slot, const char* path) {
+  const uint32_t result = ReadImageFile(slot, path);
+  return result == ORRIVANE_OK ? ClassifyImage(slot) : result;
 }
 
 }  // namespace orr

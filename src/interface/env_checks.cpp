@@ -1,7 +1,6 @@
 // The two installer environment checks: may this process do administrative
 // work, and is a system device present whose first hardware id holds a text.
 // Neither touches the BIOS, the access driver or the identity records.
-#define ORRIVANE_BUILD
 #include "orrivane.h"
 
 #include <windows.h>
@@ -45,7 +44,7 @@ bool SidInsideList(const uint8_t* list, DWORD size, PSID sid) {
 bool ListHolds(const uint8_t* list, DWORD size, PSID wanted) {
   constexpr DWORD kEntries = offsetof(TOKEN_GROUPS, Groups);
   if (size < kEntries) return false;
-  const auto fit = static_cast<DWORD>((size - kEntries) / sizeof(SID_AND_ATTRIBUTES));
+  const DWORD fit = static_cast<DWORD>((size - kEntries) / sizeof(SID_AND_ATTRIBUTES));
   const DWORD stated = reinterpret_cast<const TOKEN_GROUPS*>(list)->GroupCount;
   const DWORD count = stated < fit ? stated : fit;
   const auto* groups = reinterpret_cast<const SID_AND_ATTRIBUTES*>(list + kEntries);

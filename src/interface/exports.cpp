@@ -1,6 +1,5 @@
 // The exported functions. Names and ordinals are fixed by orrivane.def; the
 // queries only copy fields of the records out to the caller.
-#define ORRIVANE_BUILD
 #include "orrivane.h"
 
 #include <windows.h>
@@ -8,17 +7,12 @@
 #include "common/byte_view.h"
 #include "common/text.h"
 #include "detect/detect_machine.h"
-#include "image/load_image.h"
+#include "hwaccess/contract.h"
+#include "image/file_size.h"
 #include "image/image_block.h"
-#include "image/rom_map.h"
-#include "interface/records.h"
-
-static_assert(ORRIVANE_OK == orr::kImageOk && ORRIVANE_ERR_OPEN == orr::kImageCannotOpen &&
-              ORRIVANE_ERR_EMPTY == orr::kImageEmpty && ORRIVANE_ERR_ALLOC == orr::kImageNoMemory &&
-              ORRIVANE_ERR_LOCK == orr::kImageCannotLock && ORRIVANE_ERR_UNKNOWN == orr::kImageNotRecognised &&
-              ORRIVANE_ERR_WORK == orr::kImageNoWorkMemory && ORRIVANE_ERR_SERVICE == orr::kImageServiceRefused &&
-              ORRIVANE_ERR_NO_STATUS == orr::kImageNoServiceStatus,
-              "the header's result numbers are the image analysis's");
+#include "image/load_image.h"
+#include "image/member_expansion.h"
+#include "state/module_state.h"
 
 namespace {
 

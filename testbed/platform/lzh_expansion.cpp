@@ -1,35 +1,15 @@
-#include "lzh_member.h"
+#include "lzh_expansion.h"
 
 #include <lha_decoder.h>
 
 #include <array>
 #include <cstring>
 
-#include "lh5_encoder.h"
-
 namespace tb {
-
 namespace {
-
-constexpr uint32_t kNameOffset = 22;
-constexpr uint32_t kFixedHeaderSize = 25;  // H of a member with an empty name
-constexpr uint8_t kAttribute = 0x20;
-constexpr uint8_t kLevel1 = 1;
-constexpr uint8_t kOsMsDos = 'M';
-// 2009-11-02 12:00:00 as a DOS timestamp, for members other than the system BIOS.
-constexpr uint16_t kPlainTime = 12 << 11;
-constexpr uint16_t kPlainDate = (2009 - 1980) << 9 | 11 << 5 | 2;
 
 const orr::Marker kLh5 = orr::MakeMarker("-lh5-");
 const orr::Marker kLh0 = orr::MakeMarker("-lh0-");
-
-void Put16(std::vector<uint8_t>& out, uint16_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
 
 // Feeds the decoder from the packed data, never past its end.
 struct Feed {
@@ -82,64 +62,11 @@ uint16_t LzhCrc16(const uint8_t* bytes, size_t size, uint16_t crc) {
   return crc;
 }
 
-std::vector<uint8_t> LzhMember(const std::string& name, const std::vector<uint8_t>& original, LzhMethod method,
-                               bool systemBios, const std::vector<LzhExtHeader>& extHeaders) {
-  std::vector<uint8_t> packed = method == LzhMethod::Lh5 ? Lh5Encode(original) : original;
-  // A name longer than the header size byte allows is cut.
-  size_t nameLength = name.size() < 255 - kFixedHeaderSize ? name.size() : 255 - kFixedHeaderSize;
-
-  std::vector<uint8_t> ext;
-  for (size_t i = 0; i < extHeaders.size(); ++i) {
-    ext.push_back(extHeaders[i].type);
-    ext.insert(ext.end(), extHeaders[i].data.begin(), extHeaders[i].data.end());
-    Put16(ext, i + 1 < extHeaders.size() ? static_cast<uint16_t>(extHeaders[i + 1].data.size() + 3) : 0);
-  }
-
-  std::vector<uint8_t> m;
-  m.reserve(kFixedHeaderSize + 2 + nameLength + ext.size() + packed.size());
-  m.push_back(0);  // header size and checksum, filled in below
-  m.push_back(0);
-  const char* id = method == LzhMethod::Lh5 ? "-lh5-" : "-lh0-";
-  m.insert(m.end(), id, id + 5);
-  Put32(m, static_cast<uint32_t>(ext.size() + packed.size()));
-  Put32(m, static_cast<uint32_t>(original.size()));
-  Put16(m, systemBios ? kSystemBiosWord15 : kPlainTime);
-  Put16(m, systemBios ? kSystemBiosWord17 : kPlainDate);
-  m.push_back(kAttribute);
-  m.push_back(kLevel1);
-  m.push_back(static_cast<uint8_t>(nameLength));
-  m.insert(m.end(), name.begin(), name.begin() + nameLength);
-  Put16(m, LzhCrc16(original.data(), original.size()));
-  m.push_back(kOsMsDos);
-  Put16(m, extHeaders.empty() ? 0 : static_cast<uint16_t>(extHeaders[0].data.size() + 3));
-
-  m[0] = static_cast<uint8_t>(m.size() - 2);
-  uint32_t sum = 0;
-  for (size_t i = 2; i < m.size(); ++i) sum += m[i];
-  m[1] = static_cast<uint8_t>(sum);
-
-  m.insert(m.end(), ext.begin(), ext.end());
-  m.insert(m.end(), packed.begin(), packed.end());
-  return m;
-}
-
-uint32_t MemberSlot(const std::vector<uint8_t>& member) {
-  orr::ByteView v(member.data(), static_cast<uint32_t>(member.size()));
-  return v.U8(0) + v.U32(7) + 4;
-}
-
-std::vector<uint8_t> LzhArchive(const std::vector<std::vector<uint8_t>>& members) {
-  std::vector<uint8_t> archive;
-  for (const auto& m : members) archive.insert(archive.end(), m.begin(), m.end());
-  archive.push_back(0);
-  return archive;
-}
-
 uint32_t ExpandMember(orr::ByteView block, uint32_t maxSize, std::vector<uint8_t>& out) {
   out.clear();
   uint32_t h = block.U8(0);
   uint32_t nameLength = block.U8(21);
-  if (!block.Contains(0, h + 2) || h < kFixedHeaderSize + nameLength || block.U8(20) != kLevel1)
+  if (!block.Contains(0, h + 2) || h < kLzhFixedHeaderSize + nameLength || block.U8(20) != kLzhLevel1)
     return kExpandBadHeader;
 
   uint32_t sum = 0;
@@ -152,7 +79,7 @@ uint32_t ExpandMember(orr::ByteView block, uint32_t maxSize, std::vector<uint8_t
   uint32_t packedSize = block.U32(7);
   uint32_t originalSize = block.U32(11);
   if (originalSize > kMaxExpandedSize || originalSize > maxSize) return kExpandTooLarge;
-  uint16_t crc = block.U16(kNameOffset + nameLength);
+  uint16_t crc = block.U16(kLzhNameOffset + nameLength);
 
   // The extended headers count towards P; each names the size of the next.
   uint32_t at = h + 2;

@@ -6,9 +6,11 @@
 #include <windows.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -19,9 +21,9 @@ namespace tb {
 enum class Platform { Nt, Win9x };
 
 // Physical memory over the whole 4 GiB space; bytes never written read 0.
-// The first megabyte is kept whole so the 9x path can read it in place; the
-// rest lives in a sparse memory file, so a window above it can be shown in
-// place instead of copied.
+// The first megabyte is kept whole (from its first write or LowMemory call)
+// so the 9x path can read it in place; the rest lives in a sparse memory
+// file, so a window above it can be shown in place instead of copied.
 class PhysicalMemory {
  public:
   PhysicalMemory();
@@ -36,7 +38,11 @@ class PhysicalMemory {
   void WriteText(uint32_t address, const std::string& text);  // the characters, then a NUL
   void Read(uint32_t address, uint8_t* out, size_t size) const;
   std::vector<uint8_t> Read(uint32_t address, size_t size) const;
-  uint8_t* LowMemory() { return low_.data(); }
+  // The first megabyte in place, for reading; writes go through Write.
+  uint8_t* LowMemory();
+  // Every byte back to 0, at the cost of what was written: the written
+  // 64 KiB chunks are cleared, the rest is not touched. Views stay valid.
+  void Clear();
 
   // The length bytes from address, read in place: a read-only mapping that
   // shows later writes and lives as long as this memory. Only for ranges
@@ -62,7 +68,8 @@ class PhysicalMemory {
   int High();  // the memory file, made at the first write or view
   void ReleaseMappings();
 
-  std::vector<uint8_t> low_;
+  std::vector<uint8_t> low_;  // empty until the first write or LowMemory call: all zero
+  uint32_t lowWritten_ = 0;   // one bit per 64 KiB chunk of the first megabyte written
   int high_ = -1;
   std::set<uint32_t> written_;  // chunk numbers written above 1 MiB: what a copy carries
   std::map<std::pair<uint32_t, uint32_t>, Mapping> mappings_;  // by address and length
@@ -145,8 +152,11 @@ struct PortAccess {
 };
 
 // Installs a machine and clears every record, window, block and injected
-// fault. The library's own module state is not touched.
+// fault. The library's own module state is not touched. The second form
+// takes the machine over instead of copying it (its memory file and views
+// with it); it may be given CurrentMachine() itself.
 void Reset(const Machine& machine);
+void Reset(Machine&& machine);
 Machine& CurrentMachine();
 
 // What the library did since the last Reset.
@@ -189,7 +199,34 @@ constexpr uint32_t kDriverCookie = 0xC0DE0001;
 // The control codes the access driver of each family answers.
 bool KnownDriverCode(uint32_t code, bool nt);
 
+// The bytes of a global block: zeroed memory as the system hands it out
+// (calloc), never written over with zeros, so a large block's pages stay
+// the system's zero pages until first touched, as a real GlobalAlloc's do.
+class BlockBytes {
+ public:
+  BlockBytes() = default;
+  explicit BlockBytes(size_t size) : bytes_(size ? static_cast<uint8_t*>(std::calloc(size, 1)) : nullptr) {
+    if (size && !bytes_) throw std::bad_alloc();
+    size_ = size;
+  }
+  uint8_t* data() { return bytes_.get(); }
+  const uint8_t* data() const { return bytes_.get(); }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  uint8_t* begin() { return data(); }
+  uint8_t* end() { return data() + size_; }
+  const uint8_t* begin() const { return data(); }
+  const uint8_t* end() const { return data() + size_; }
+
+ private:
+  struct Free {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint8_t, Free> bytes_;
+  size_t size_ = 0;
+};
+
 // Bytes of a global block by handle (tests and the service library).
-std::vector<uint8_t>* GlobalBlockBytes(uint32_t handle);
+BlockBytes* GlobalBlockBytes(uint32_t handle);
 
 }  // namespace tb

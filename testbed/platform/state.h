@@ -14,7 +14,7 @@ struct MappedWindow {
 };
 
 struct GlobalBlock {
-  std::vector<uint8_t> bytes;
+  BlockBytes bytes;
   int locks = 0;
 };
 

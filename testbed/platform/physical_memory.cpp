@@ -85,21 +85,22 @@ void WriteFile(int fd, uint64_t at, const uint8_t* bytes, size_t size) {
 
 }  // namespace
 
-PhysicalMemory::PhysicalMemory() : low_(kLowSize, 0) {}
+PhysicalMemory::PhysicalMemory() = default;
 
-PhysicalMemory::PhysicalMemory(const PhysicalMemory& other) : low_(kLowSize, 0) { *this = other; }
+PhysicalMemory::PhysicalMemory(const PhysicalMemory& other) { *this = other; }
 
 // The file and its mappings stay: a window shown from this memory keeps
 // showing it, now with the other memory's bytes.
 PhysicalMemory& PhysicalMemory::operator=(const PhysicalMemory& other) {
   if (this == &other) return *this;
   low_ = other.low_;
+  lowWritten_ = other.lowWritten_;
   for (uint32_t chunk : written_) {
     if (other.written_.count(chunk)) continue;
     if (fallocate(high_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(chunk) * kChunk, kChunk) != 0)
       Fail("testbed memory clear");
   }
-  std::vector<uint8_t> buffer(kChunk);
+  std::vector<uint8_t> buffer(other.written_.empty() ? 0 : kChunk);
   for (uint32_t chunk : other.written_) {
     ReadFile(other.high_, static_cast<uint64_t>(chunk) * kChunk, buffer.data(), kChunk);
     WriteFile(High(), static_cast<uint64_t>(chunk) * kChunk, buffer.data(), kChunk);
@@ -123,6 +124,7 @@ PhysicalMemory::~PhysicalMemory() {
 
 void PhysicalMemory::Swap(PhysicalMemory& other) noexcept {
   low_.swap(other.low_);
+  std::swap(lowWritten_, other.lowWritten_);
   std::swap(high_, other.high_);
   written_.swap(other.written_);
   mappings_.swap(other.mappings_);
@@ -134,6 +136,21 @@ int PhysicalMemory::High() {
   if (high_ < 0) Fail("testbed memory file");
   if (ftruncate(high_, static_cast<off_t>(kSpace)) != 0) Fail("testbed memory size");
   return high_;
+}
+
+uint8_t* PhysicalMemory::LowMemory() {
+  if (low_.empty()) low_.assign(kLowSize, 0);
+  return low_.data();
+}
+
+void PhysicalMemory::Clear() {
+  for (uint32_t chunk = 0; chunk < kLowSize / kChunk; ++chunk)
+    if (lowWritten_ & (1u << chunk)) std::memset(low_.data() + chunk * kChunk, 0, kChunk);
+  lowWritten_ = 0;
+  for (uint32_t chunk : written_)
+    if (fallocate(high_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(chunk) * kChunk, kChunk) != 0)
+      Fail("testbed memory clear");
+  written_.clear();
 }
 
 void PhysicalMemory::ReleaseMappings() {
@@ -149,7 +166,8 @@ void PhysicalMemory::Write(uint32_t address, const uint8_t* bytes, size_t size) 
     // The address wraps at 4 GiB like the address space.
     if (address < kLowSize) {
       size_t n = std::min<size_t>(size, kLowSize - address);
-      std::memcpy(low_.data() + address, bytes, n);
+      std::memcpy(LowMemory() + address, bytes, n);
+      for (uint32_t chunk = address / kChunk; chunk <= (address + n - 1) / kChunk; ++chunk) lowWritten_ |= 1u << chunk;
       bytes += n;
       size -= n;
       address += static_cast<uint32_t>(n);
@@ -175,7 +193,10 @@ void PhysicalMemory::Read(uint32_t address, uint8_t* out, size_t size) const {
   while (size > 0) {
     if (address < kLowSize) {
       size_t n = std::min<size_t>(size, kLowSize - address);
-      std::memcpy(out, low_.data() + address, n);
+      if (low_.empty())
+        std::memset(out, 0, n);
+      else
+        std::memcpy(out, low_.data() + address, n);
       out += n;
       size -= n;
       address += static_cast<uint32_t>(n);

@@ -65,7 +65,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
   uint32_t handle = s.nextBlock;
   s.nextBlock += 8;
   const SIZE_T granularity = s.machine.globalSizeGranularity > 1 ? s.machine.globalSizeGranularity : 1;
-  s.blocks[handle].bytes.assign((bytes + granularity - 1) / granularity * granularity, 0);
+  s.blocks[handle].bytes = tb::BlockBytes((bytes + granularity - 1) / granularity * granularity);
   return reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(handle));
 }
 

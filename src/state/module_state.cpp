@@ -1,4 +1,4 @@
-#include "interface/records.h"
+#include "state/module_state.h"
 
 orr::MachineBiosRecord MachineBios;
 orr::ImageBiosRecord ImageBios;

@@ -1,5 +1,6 @@
-// Compressed members of BIOS images: LZH level-1 members as archivers write
-// them, and their expansion by the service library.
+// The service library's expansion of a compressed member of a BIOS image:
+// an LZH level-1 member as archivers write it (fixtures/lzh_member.h writes
+// them).
 //
 // Layout of a member (little-endian):
 //   0   H, the header size: the bytes of the base header after the first two
@@ -18,48 +19,28 @@
 //         last two bytes, so H = 25 + N
 //   then the extended headers, each: type byte, data, size of the next one
 //   then the compressed data
-// A member therefore covers H + 2 + P bytes. The image walk steps H + P + 4
-// from a member's first byte, so a member sits in a slot two bytes longer
-// than itself; ImageBuilder::Member fills those two bytes with zeros.
+// A member therefore covers H + 2 + P bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "common/byte_view.h"
+#include "orrivane.h"
 
 namespace tb {
 
-enum class LzhMethod { Lh0, Lh5 };
-
-constexpr uint16_t kSystemBiosWord15 = 0;
-constexpr uint16_t kSystemBiosWord17 = 0x5000;
+constexpr uint32_t kLzhNameOffset = 22;
+constexpr uint32_t kLzhFixedHeaderSize = 25;  // H of a member with an empty name
+constexpr uint8_t kLzhLevel1 = 1;
 constexpr uint32_t kMaxExpandedSize = 0x20000;  // the output block
-
-struct LzhExtHeader {
-  uint8_t type;
-  std::vector<uint8_t> data;
-};
 
 // CRC-16 as LZH archives use it (polynomial 0xA001, reflected, start 0).
 uint16_t LzhCrc16(const uint8_t* bytes, size_t size, uint16_t crc = 0);
 
-// One member holding original under name. A system BIOS member carries the
-// words 0 and 0x5000 at offsets 15 and 17; any other member a plain DOS
-// timestamp. Extended headers are written in the order given.
-std::vector<uint8_t> LzhMember(const std::string& name, const std::vector<uint8_t>& original, LzhMethod method,
-                               bool systemBios, const std::vector<LzhExtHeader>& extHeaders = {});
-
-// H + P + 4 from the member's header: where the image walk looks next.
-uint32_t MemberSlot(const std::vector<uint8_t>& member);
-
-// The members back to back followed by the end-of-archive byte: a .lzh file
-// any archiver reads.
-std::vector<uint8_t> LzhArchive(const std::vector<std::vector<uint8_t>>& members);
-
 // serviceError numbers of the image requests; none of them is a result
-// number of the library's own (211, 301 to 306).
+// number of the library's own (ORRIVANE_ERR_*).
 constexpr uint32_t kExpandOk = 0;
 constexpr uint32_t kExpandBadHeader = 401;       // header size, level, name or extended-header chain broken
 constexpr uint32_t kExpandBadChecksum = 402;     // header checksum does not match
@@ -70,7 +51,7 @@ constexpr uint32_t kExpandShortStream = 406;     // fewer bytes came out than th
 constexpr uint32_t kExpandCrcMismatch = 407;     // the expanded bytes fail the header's CRC-16
 constexpr uint32_t kExpandNotDone = 408;         // status asked before an accepted expansion
 constexpr uint32_t kExpandDecoderFailed = 409;   // the decoder could not be set up
-static_assert(kExpandBadHeader > 306 && kExpandDecoderFailed > 306, "clear of the library's own numbers");
+static_assert(kExpandBadHeader > ORRIVANE_ERR_NO_STATUS, "clear of the library's own numbers");
 
 // Expands the member at the start of block into out (resized to the original
 // size). Reads only inside block and produces at most maxSize bytes; returns

@@ -1,4 +1,4 @@
-#include "detect/date_version.h"
+#include "firmware/date_version.h"
 
 #include "common/text.h"
 

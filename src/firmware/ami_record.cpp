@@ -1,4 +1,4 @@
-#include "detect/ami_record_texts.h"
+#include "firmware/ami_record.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -1,7 +1,7 @@
-#include "detect/identity_area.h"
+#include "firmware/identity_area.h"
 
 #include "common/text.h"
-#include "detect/date_version.h"
+#include "firmware/date_version.h"
 
 namespace orr {
 

@@ -23,21 +23,21 @@
 #include <algorithm>
 
 #include "hwaccess/contract.h"
-#include "lzh_member.h"
+#include "lzh_expansion.h"
 #include "state.h"
 
 namespace tb {
 
 namespace {
 
-orr::ByteView View(const std::vector<uint8_t>& bytes) {
+orr::ByteView View(const BlockBytes& bytes) {
   return orr::ByteView(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 BOOL Expand(const orr::ImageServiceBlock& block) {
   State& s = S();
-  std::vector<uint8_t>* output = GlobalBlockBytes(block.outputBlock);
-  std::vector<uint8_t>* member = GlobalBlockBytes(block.inputBlock);
+  BlockBytes* output = GlobalBlockBytes(block.outputBlock);
+  BlockBytes* member = GlobalBlockBytes(block.inputBlock);
   if (s.machine.refuseExpand || !output || !member || output == member) return FALSE;
 
   std::vector<uint8_t> expanded;

@@ -1,7 +1,9 @@
-// The texts of an AMI identity record as the machine detection and the
-// image analysis both read them: the string list of version 2 and later
-// records, and the date code of the record's date text. The caller names
-// the fields the texts go to.
+// The AMI identity record: the tag "$ZANTAMI$", a version byte, then an
+// offset table (version 1) or a list of NUL-terminated texts (version 2 and
+// later: model, identification, date, version, edition, description, build
+// version). The machine detection reads it from the firmware, the image
+// analysis from image files; both read the string list and the date code
+// here, into fields the caller names.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +11,18 @@
 #include "common/byte_view.h"
 
 namespace orr {
+
+constexpr Marker kAmiRecordTag = MakeMarker("$ZANTAMI$");
+constexpr uint32_t kAmiRecordVersion = 9;
+constexpr uint32_t kAmiRecordBody = 10;
+
+// Version 1: four 16-bit offsets of the model, identification, date and
+// version texts; the whole record is 18 bytes.
+constexpr uint32_t kAmiModelOffset = 10;
+constexpr uint32_t kAmiIdOffset = 12;
+constexpr uint32_t kAmiDateOffset = 14;
+constexpr uint32_t kAmiVersionOffset = 16;
+constexpr uint32_t kAmiVersion1Size = 18;
 
 // A text field: the text is cut to size - 1 characters and ended by a NUL.
 struct TextField {

@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-#include "hwaccess/contract.h"
-
 namespace orr {
 
 // Texts whose writers keep them shorter than their fields could hold.
@@ -26,8 +24,10 @@ struct MachineBiosRecord {
   char descriptionText[32];  // at most kDescriptionTextLength characters
   char altModelName[60];
   uint32_t onboardDevices;
-  uint8_t pluginBlockB[kPluginBlockSize];
-  uint8_t pluginBlockA[kPluginBlockSize];
+  // The access driver's two plug-in blocks as it answered them; the request
+  // that fills one takes an array of exactly its contract size.
+  uint8_t pluginBlockB[21];
+  uint8_t pluginBlockA[21];
   uint8_t romSizeCode;
   uint32_t firmwareTagFound;
 };

@@ -15,6 +15,13 @@ void Reset(const Machine& machine) {
   s.machine = machine;
 }
 
+void Reset(Machine&& machine) {
+  Machine kept = std::move(machine);
+  State& s = S();
+  s = State();
+  s.machine = std::move(kept);
+}
+
 Machine& CurrentMachine() { return S().machine; }
 
 void Violation(const std::string& what) {
@@ -62,7 +69,7 @@ size_t OutstandingDeviceSets() { return S().deviceSets.size(); }
 void FailGlobalAllocAt(int nth) { S().failAllocAt = S().allocCalls + nth; }
 void FailGlobalLockAt(int nth) { S().failLockAt = S().lockCalls + nth; }
 
-std::vector<uint8_t>* GlobalBlockBytes(uint32_t handle) {
+BlockBytes* GlobalBlockBytes(uint32_t handle) {
   auto it = S().blocks.find(handle);
   return it == S().blocks.end() ? nullptr : &it->second.bytes;
 }
