@@ -75,7 +75,7 @@ if(BUILD_TESTING)
   set(ORRIVANE_DLL_CHECK ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/dll/check_dll.py
       --objdump ${TOOLCHAIN_PREFIX}-objdump --windres ${TOOLCHAIN_PREFIX}-windres
       --expected ${PROJECT_SOURCE_DIR}/tests/dll)
-  foreach(check machine exports imports version caller registers)
+  foreach(check machine exports imports version caller)
     add_test(NAME dll_${check}
              COMMAND ${ORRIVANE_DLL_CHECK} ${check} $<TARGET_FILE:orrivane> $<TARGET_FILE:orrivane_caller>)
   endforeach()

@@ -1,230 +1,126 @@
+// The SMBIOS scan: the entry point in the F segment, the table window, and
+// the walk to the BIOS information and chassis structures, sound or not.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "detect/smbios_scan.h"
 #include "detect_helpers.h"
-#include "orrivane.h"
 
 namespace {
 
-using tb::MachineBuilder;
+using Bytes = std::vector<uint8_t>;
 using tb::SmbiosEntry;
 
-std::vector<uint8_t> BiosAndChassis(uint8_t romSizeCode = 7, uint8_t oem = 0x0D) {
+constexpr uint32_t kTable = 0x000E8000;
+constexpr uint8_t kEarlierRomSize = 0xEE;
+
+Bytes BiosAndChassis(uint8_t romSizeCode = 7, uint8_t oem = 0x0D) {
   return tb::SmbiosTable({tb::SmbiosBiosInformation(romSizeCode), tb::SmbiosOther(1, 0x1B, {"Zant", "RV5420"}),
                           tb::SmbiosChassis(oem)});
 }
 
-void Scan(const MachineBuilder& b) { orr::ScanSMBIOS(OpenDriverOn(b)); }
-
-struct AnchorCase {
-  const char* name;
-  tb::Platform platform;
-  uint32_t offset;
-  uint8_t major, minor, bcd;
-  uint8_t logo;
-  bool tableMapped;
-};
-
-class SmbiosAnchor : public testing::TestWithParam<AnchorCase> {};
-
-TEST_P(SmbiosAnchor, FindsTheEntryPointAndItsVersion) {
-  const AnchorCase& c = GetParam();
-  MachineBuilder b;
-  b.Edit().platform = c.platform;
-  SmbiosEntry entry;
-  entry.fsegmentOffset = c.offset;
-  entry.major = c.major, entry.minor = c.minor, entry.bcdRevision = c.bcd;
-  tb::WriteSmbios(b, entry, BiosAndChassis());
-  Scan(b);
-  EXPECT_EQ(MachineBios.logoFlags, c.logo);
-  EXPECT_EQ(MachineBios.onboardLan, c.logo ? 1u : 0u);
-  const uint32_t tableMap = c.platform == tb::Platform::Nt ? orr::kIoctlMapPhysical : orr::kIoctl9xMapHigh;
-  const auto maps = MapRequests(tableMap);
-  EXPECT_EQ(std::count(maps.begin(), maps.end(), std::make_pair(0x000E8000u, 0x1000u)), c.tableMapped ? 1 : 0);
-  EXPECT_EQ(CountDriverRequests(orr::kIoctlUnmapPhysical), (c.tableMapped ? 1u : 0u) + (g_isNt ? 1u : 0u));
-  ExpectNothingOutstanding();
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SmbiosAnchor,
-    testing::Values(AnchorCase{"OffStepIgnored", tb::Platform::Nt, 0xF808, 2, 4, 0x24, 0, false},
-                    AnchorCase{"EntryCutBySegmentEnd", tb::Platform::Nt, 0xFFF0, 2, 4, 0x24, 0, false},
-                    AnchorCase{"Bcd22PassesChassisOver", tb::Platform::Nt, 0xF800, 2, 4, 0x22, 0, true},
-                    AnchorCase{"Version22PassesChassisOver", tb::Platform::Nt, 0xF800, 2, 2, 0, 0, true},
-                    AnchorCase{"RevisionByteOutsideNtWindow", tb::Platform::Nt, 0xFFE0, 2, 2, 0x24, 0, true},
-                    AnchorCase{"Bcd0UsesMajorMinor", tb::Platform::Nt, 0xF800, 2, 3, 0, 5, true},
-                    AnchorCase{"LastWholeEntryOn9x", tb::Platform::Win9x, 0xFFE0, 2, 2, 0x24, 5, true},
-                    AnchorCase{"FirstOffset", tb::Platform::Win9x, 0, 2, 4, 0x24, 5, true}),
-    [](const testing::TestParamInfo<AnchorCase>& info) { return info.param.name; });
+// A table of exactly `length` bytes whose chassis (OEM byte 0x0A) sits at
+// its very end, so it is found only if the window covers the whole table.
+Bytes TableOfLength(uint16_t length) {
+  Bytes table = tb::SmbiosTable({tb::SmbiosBiosInformation(3)}, false);
+  const Bytes chassis = tb::SmbiosBytes(tb::SmbiosChassis(0x0A));
+  while (table.size() + 8 + 6 + chassis.size() <= length)
+    table = Join({table, tb::SmbiosBytes(tb::SmbiosOther(0x80, 6))});
+  const auto rest = static_cast<uint8_t>(length - table.size() - chassis.size() - 2);
+  return Join({table, tb::SmbiosBytes(tb::SmbiosOther(0x81, rest)), chassis});
+}
 
-TEST(Smbios, ChassisByteGivesLogoAndLan) {
+// A structure whose formatted area claims fewer than its 4 header bytes,
+// then a chassis the walk must still reach.
+Bytes ShortStructure(uint8_t length) {
+  return Join({{0x01, length, 'X', 'Y', 0, 0}, tb::SmbiosBytes(tb::SmbiosChassis(0x0D)), {127, 4, 0, 0, 0, 0}});
+}
+
+uint16_t Size(const tb::SmbiosStructure& s) { return static_cast<uint16_t>(tb::SmbiosBytes(s).size()); }
+
+// Every row starts from fields an earlier run left (logo 6, LAN 1, ROM size
+// code 0xEE): the scan clears the logo, sets logo and LAN only from a
+// chassis of SMBIOS 2.3 or later, the size code only from a BIOS
+// information structure. `window` is the table mapping asked for at the
+// table's page (0: none); every mapped window is released on both families.
+TEST(Smbios, FindsTheEntryPointWalksTheTableAndReadsItsFields) {
+  const auto Nt = tb::Platform::Nt, Win9x = tb::Platform::Win9x;
+  const Bytes sound = BiosAndChassis();
+  const Bytes bios9 = tb::SmbiosBytes(tb::SmbiosBiosInformation(9));
   const struct {
-    uint8_t oem, logo;
-    uint32_t lan;
-  } cases[] = {{0x0D, 5, 1}, {0x07, 7, 0}, {0x08, 0, 1}, {0xF0, 0, 0}};
-  for (const auto& c : cases) {
-    MachineBuilder b;
-    tb::WriteSmbios(b, {}, BiosAndChassis(7, c.oem));
-    Scan(b);
-    EXPECT_EQ(MachineBios.logoFlags, c.logo) << int(c.oem);
-    EXPECT_EQ(MachineBios.onboardLan, c.lan) << int(c.oem);
-    EXPECT_EQ(MachineBios.romSizeCode, 7);
-  }
-}
-
-TEST(Smbios, NoQualifyingChassisClearsLogoAndKeepsLan) {
-  SmbiosEntry old;
-  old.bcdRevision = 0x22;
-  MachineBuilder b;
-  tb::WriteSmbios(b, old, BiosAndChassis(0x0F, 0x0D));
-  uint32_t driver = OpenDriverOn(b);
-  MachineBios.logoFlags = 6;
-  MachineBios.onboardLan = 1;
-  orr::ScanSMBIOS(driver);
-  EXPECT_EQ(MachineBios.logoFlags, 0);
-  EXPECT_EQ(MachineBios.onboardLan, 1u);
-  EXPECT_EQ(MachineBios.romSizeCode, 15);
-  EXPECT_EQ(Orrivane_GetDMIBIOSSize(), 0x100000u);
-}
-
-struct WindowCase {
-  const char* name;
-  uint32_t pageOffset;
-  uint16_t tableLength;
-  uint32_t windowLength;
-};
-
-class SmbiosTableWindow : public testing::TestWithParam<WindowCase> {};
-
-// The chassis sits at the table's very end, so it is found only if the
-// window covers the whole table.
-TEST_P(SmbiosTableWindow, CoversTheWholeTable) {
-  const WindowCase& c = GetParam();
-  std::vector<tb::SmbiosStructure> structures{tb::SmbiosBiosInformation(3)};
-  std::vector<uint8_t> chassis = tb::SmbiosBytes(tb::SmbiosChassis(0x0A));
-  std::vector<uint8_t> table = tb::SmbiosTable(structures, false);
-  // Filler structures of 8 bytes each, then one that takes up the rest.
-  while (table.size() + 8 + 6 + chassis.size() <= c.tableLength) {
-    auto filler = tb::SmbiosBytes(tb::SmbiosOther(0x80, 6));
-    table.insert(table.end(), filler.begin(), filler.end());
-  }
-  auto last = tb::SmbiosBytes(tb::SmbiosOther(0x81, static_cast<uint8_t>(c.tableLength - table.size() - chassis.size() - 2)));
-  table.insert(table.end(), last.begin(), last.end());
-  table.insert(table.end(), chassis.begin(), chassis.end());
-  ASSERT_EQ(table.size(), c.tableLength);
-
-  SmbiosEntry entry;
-  entry.tableAddress = 0x7FF00000 + c.pageOffset;
-  MachineBuilder b;
-  tb::WriteSmbios(b, entry, table);
-  Scan(b);
-  EXPECT_EQ(MapRequests().back(), std::make_pair(0x7FF00000u, c.windowLength));
-  EXPECT_EQ(MachineBios.logoFlags, 2);
-  EXPECT_EQ(MachineBios.onboardLan, 1u);
-  ExpectNothingOutstanding();
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, SmbiosTableWindow,
-                         testing::Values(WindowCase{"EndsInsideFirstPage", 0xF00, 0xFF, 0x1000},
-                                         WindowCase{"EndsExactlyAtThePage", 0xF00, 0x100, 0x2000},
-                                         WindowCase{"EndsAt8KiB", 0x800, 0x1800, 0x2000},
-                                         WindowCase{"ReachesPast8KiB", 0x800, 0x1900, 0x3000}),
-                         [](const testing::TestParamInfo<WindowCase>& info) { return info.param.name; });
-
-TEST(Smbios, EmptyTableReadsNothingAndReleasesBothWindows) {
-  SmbiosEntry entry;
-  entry.tableLength = 0;
-  MachineBuilder b;
-  tb::WriteSmbios(b, entry, BiosAndChassis(9));
-  Scan(b);
-  EXPECT_EQ(MachineBios.romSizeCode, 0);
-  EXPECT_EQ(MachineBios.logoFlags, 0);
-  EXPECT_EQ(CountDriverRequests(orr::kIoctlUnmapPhysical), 2u);
-  ExpectNothingOutstanding();
-}
-
-TEST(Smbios, StringSetAtTheTableEndStopsTheWalk) {
-  const std::vector<uint8_t> table = BiosAndChassis(9);
-  SmbiosEntry entry;
-  // The length ends right behind the chassis' formatted area.
-  entry.tableLength = static_cast<uint16_t>(table.size() - tb::SmbiosBytes(tb::SmbiosStructure{127, 0, {}, {}}).size() -
-                                            tb::SmbiosBytes(tb::SmbiosChassis(0)).size() + 0x11);
-  MachineBuilder b;
-  tb::WriteSmbios(b, entry, table);
-  Scan(b);
-  EXPECT_EQ(MachineBios.romSizeCode, 9);
-  EXPECT_EQ(MachineBios.logoFlags, 0);
-}
-
-TEST(Smbios, WalkEndsAtTheTableLengthNotTheWindow) {
-  // The length ends inside the first structure's last string; the rest of
-  // the table, chassis included, lies beyond it in the same window.
-  SmbiosEntry entry;
-  entry.tableLength = static_cast<uint16_t>(tb::SmbiosBytes(tb::SmbiosBiosInformation(4)).size() - 2);
-  MachineBuilder b;
-  tb::WriteSmbios(b, entry, BiosAndChassis(4, 0x0D));
-  Scan(b);
-  EXPECT_EQ(MachineBios.romSizeCode, 4);
-  EXPECT_EQ(MachineBios.logoFlags, 0);
-  EXPECT_EQ(MachineBios.onboardLan, 0u);
-}
-
-TEST(Smbios, TableRunningPast4GiBIsNotMapped) {
-  // A window from 0xFFFFF000 of 8 KiB would wrap past the address space.
-  for (tb::Platform platform : {tb::Platform::Nt, tb::Platform::Win9x}) {
-    SmbiosEntry entry;
-    entry.tableAddress = 0xFFFFFF00;
-    entry.tableLength = 0x200;
-    MachineBuilder b;
-    b.Edit().platform = platform;
-    tb::WriteSmbios(b, entry, {});
-    uint32_t driver = OpenDriverOn(b);
-    MachineBios.onboardLan = 1;
-    orr::ScanSMBIOS(driver);
-    EXPECT_EQ(MapRequests(orr::kIoctl9xMapHigh).size() + MapRequests().size(), g_isNt ? 1u : 0u);  // the F segment
-    EXPECT_EQ(MachineBios.logoFlags, 0);
-    EXPECT_EQ(MachineBios.onboardLan, 1u);
-    ExpectNothingOutstanding();
-  }
-}
-
-TEST(Smbios, FieldsAreReadFromTheWindowWhereTheTableLengthCutsTheStructure) {
-  // The length byte 4 puts each string set inside the table; bytes 9 and 13
-  // lie past the table's length but inside the window.
-  const struct {
-    const char* name;
-    std::vector<uint8_t> structure;
-    uint16_t tableLength;
-    uint8_t logo, romSizeCode;
-    uint32_t lan;
+    const char* name; tb::Platform platform; SmbiosEntry entry; Bytes table; uint8_t logo; uint32_t lan;
+    uint8_t romSizeCode; uint32_t window; uint32_t failMap = 0;
   } cases[] = {
-      {"chassis", {3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0D}, 8, 5, 0, 1},
-      {"BIOS information", {0, 4, 0, 0, 0, 0, 0, 0, 0, 0x0F}, 6, 0, 15, 0},
+      {"AnchorOffStepIgnored", Nt, {0xF808}, sound, 0, 1, kEarlierRomSize, 0},
+      {"EntryCutBySegmentEnd", Nt, {0xFFF0}, sound, 0, 1, kEarlierRomSize, 0},
+      {"Bcd22PassesChassisOver", Nt, {0xF800, 2, 4, 0x22}, sound, 0, 1, 7, 0x1000},
+      {"Version22PassesChassisOver", Nt, {0xF800, 2, 2, 0}, sound, 0, 1, 7, 0x1000},
+      {"RevisionByteOutsideNtWindow", Nt, {0xFFE0, 2, 2, 0x24}, sound, 0, 1, 7, 0x1000},
+      {"Bcd0UsesMajorMinor", Nt, {0xF800, 2, 3, 0}, sound, 5, 1, 7, 0x1000},
+      {"LastWholeEntryOn9x", Win9x, {0xFFE0, 2, 2, 0x24}, sound, 5, 1, 7, 0x1000},
+      {"FirstOffsetOn9x", Win9x, {0}, sound, 5, 1, 7, 0x1000},
+      {"ChassisBits0x07", Nt, {}, BiosAndChassis(7, 0x07), 7, 0, 7, 0x1000},
+      {"ChassisBits0x08", Nt, {}, BiosAndChassis(7, 0x08), 0, 1, 7, 0x1000},
+      {"ChassisBits0xF0", Nt, {}, BiosAndChassis(7, 0xF0), 0, 0, 7, 0x1000},
+      {"WindowEndsInsideFirstPage", Nt, {0xF800, 2, 4, 0x24, 0x7FF00F00}, TableOfLength(0xFF), 2, 1, 3, 0x1000},
+      {"WindowEndsExactlyAtThePage", Nt, {0xF800, 2, 4, 0x24, 0x7FF00F00}, TableOfLength(0x100), 2, 1, 3, 0x2000},
+      {"WindowEndsAt8KiB", Nt, {0xF800, 2, 4, 0x24, 0x7FF00800}, TableOfLength(0x1800), 2, 1, 3, 0x2000},
+      {"WindowReachesPast8KiB", Nt, {0xF800, 2, 4, 0x24, 0x7FF00800}, TableOfLength(0x1900), 2, 1, 3, 0x3000},
+      // A window from 0xFFFFF000 of 8 KiB would wrap past the address space.
+      {"TablePast4GiBNotMapped", Nt, {0xF800, 2, 4, 0x24, 0xFFFFFF00, 0x200}, {}, 0, 1, kEarlierRomSize, 0},
+      {"TablePast4GiBNotMappedOn9x", Win9x, {0xF800, 2, 4, 0x24, 0xFFFFFF00, 0x200}, {}, 0, 1, kEarlierRomSize, 0},
+      {"FailedTableWindow", Nt, {}, sound, 0, 1, kEarlierRomSize, 0x1000, kTable},
+      {"EmptyTableReadsNothing", Nt, {0xF800, 2, 4, 0x24, kTable, 0}, BiosAndChassis(9), 0, 1, kEarlierRomSize,
+       0x1000},
+      // The length ends right behind the chassis' formatted area.
+      {"StringSetAtTheTableEndStopsTheWalk", Nt,
+       {0xF800, 2, 4, 0x24, kTable,
+        static_cast<uint16_t>(BiosAndChassis(9).size() - Size({127, 0, {}, {}}) - Size(tb::SmbiosChassis(0)) + 0x11)},
+       BiosAndChassis(9), 0, 1, 9, 0x1000},
+      // The length ends inside the first structure's last string.
+      {"WalkEndsAtTheTableLengthNotTheWindow", Nt,
+       {0xF800, 2, 4, 0x24, kTable, static_cast<uint16_t>(Size(tb::SmbiosBiosInformation(4)) - 2)},
+       BiosAndChassis(4), 0, 1, 4, 0x1000},
+      // A string set runs to the table's end with no NUL; a chassis follows in the window.
+      {"StringSetWithoutTerminator", Nt, {0xF800, 2, 4, 0x24, kTable, static_cast<uint16_t>(bios9.size() + 8)},
+       Join({bios9, {0x01, 0x04, 0x00, 0x01, 'A', 'B', 'C', 'D'}, tb::SmbiosBytes(tb::SmbiosChassis(0x0D))}), 0, 1, 9,
+       0x1000},
+      // Byte 13 of the chassis and byte 9 of type 0 lie past the table's
+      // length but inside the window: read from there.
+      {"ChassisFieldPastTheLength", Nt, {0xF800, 2, 4, 0x24, kTable, 8}, {3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0D},
+       5, 1, kEarlierRomSize, 0x1000},
+      {"BiosFieldPastTheLength", Nt, {0xF800, 2, 4, 0x24, kTable, 6}, {0, 4, 0, 0, 0, 0, 0, 0, 0, 0x0F}, 0, 1, 15,
+       0x1000},
+      {"StructureLength0", Nt, {}, ShortStructure(0), 5, 1, kEarlierRomSize, 0x1000},
+      {"StructureLength1", Nt, {}, ShortStructure(1), 5, 1, kEarlierRomSize, 0x1000},
+      {"StructureLength2", Nt, {}, ShortStructure(2), 5, 1, kEarlierRomSize, 0x1000},
+      {"StructureLength3", Nt, {}, ShortStructure(3), 5, 1, kEarlierRomSize, 0x1000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SmbiosEntry entry;
-    entry.tableLength = c.tableLength;
-    MachineBuilder b;
-    tb::WriteSmbios(b, entry, c.structure);
-    Scan(b);
-    EXPECT_EQ(MachineBios.logoFlags, c.logo);
-    EXPECT_EQ(MachineBios.onboardLan, c.lan);
-    EXPECT_EQ(MachineBios.romSizeCode, c.romSizeCode);
+    tb::MachineBuilder b = MachineOn(c.platform);
+    tb::WriteSmbios(b, c.entry, c.table);
+    if (c.failMap) b.FailMapAt(c.failMap);
+    const uint32_t driver = OpenDriverOn(b);
+    MachineBios.logoFlags = 6, MachineBios.onboardLan = 1, MachineBios.romSizeCode = kEarlierRomSize;
+    orr::ScanSMBIOS(driver);
+    EXPECT_EQ(std::make_tuple(MachineBios.logoFlags, MachineBios.onboardLan, MachineBios.romSizeCode),
+              std::make_tuple(c.logo, c.lan, c.romSizeCode));
+    const bool nt = c.platform == Nt;
+    auto maps = MapRequests(nt ? orr::kIoctlMapPhysical : orr::kIoctl9xMapHigh);
+    maps.erase(std::remove(maps.begin(), maps.end(), std::make_pair(0xF0000u, 0xFFFEu)), maps.end());
+    using Maps = std::vector<std::pair<uint32_t, uint32_t>>;
+    EXPECT_EQ(maps, (c.window ? Maps{{c.entry.tableAddress & ~0xFFFu, c.window}} : Maps{}));
+    EXPECT_EQ(CountDriverRequests(orr::kIoctlUnmapPhysical), (c.window && !c.failMap ? 1u : 0u) + (nt ? 1u : 0u));
+    ExpectNothingOutstanding();
   }
-  EXPECT_EQ(Orrivane_GetDMIBIOSSize(), 0x100000u);
-}
-
-TEST(Smbios, FailedTableWindowStillReleasesTheFSegment) {
-  MachineBuilder b;
-  tb::WriteSmbios(b, {}, BiosAndChassis(9));
-  b.FailMapAt(0x000E8000);
-  uint32_t driver = OpenDriverOn(b);
-  MachineBios.logoFlags = 3;
-  orr::ScanSMBIOS(driver);
-  EXPECT_EQ(MachineBios.logoFlags, 0);
-  EXPECT_EQ(MachineBios.romSizeCode, 0);
-  ExpectNothingOutstanding();
 }
 
 }  // namespace

@@ -1,86 +1,67 @@
-// The DLL runner's own rules: which files it refuses, the checks of every
-// call, the stubs' calling conventions, and how the guest sees physical
-// memory, the driver's windows and the ports. Guest code is assembled here
-// from a few instructions.
+// The DLL runner's own rules: the files it refuses, the checks of every call, the stubs' answers and conventions, and
+// how the guest sees physical memory, the driver's windows and the ports; guest code is assembled from instructions.
 #include "dll_runner.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "caller_buffers.h"
 #include "hwaccess/contract.h"
 #include "hwaccess/service.h"
-#include "library_reset.h"
+#include "image_support.h"
 #include "lzh_member.h"
-#include "machine_builder.h"
 #include "orrivane_exports.h"
 
 namespace {
 
+using namespace std::string_literals;
 using dllrun::Convention;
 using dllrun::Fault;
 using Code = std::vector<uint8_t>;
 
 const std::string kDll = std::getenv("ORRIVANE_DLL") ? std::getenv("ORRIVANE_DLL") : ORRIVANE_DLL_PATH;
-
-std::vector<uint8_t> DllBytes() {
-  std::ifstream in(kDll, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
-  uint32_t v;
-  std::memcpy(&v, b.data() + at, 4);
-  return v;
-}
-
-std::string WriteTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const std::string path = testing::TempDir() + "orrivane_runner_" + std::to_string(getpid()) + "_" + name;
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  return path;
-}
+const char kCrt[] = "msvcrt.dll", kKernel[] = "KERNEL32.dll", kNtdll[] = "ntdll.dll";
+constexpr uint32_t kMinus1 = 0xFFFFFFFF;
 
 // A few x86 instructions.
-Code Imm(uint8_t opcode, uint32_t value) {
-  Code c{opcode};
-  for (int i = 0; i < 4; ++i) c.push_back(static_cast<uint8_t>(value >> (8 * i)));
-  return c;
+Code Imm(uint8_t opcode, uint32_t value, Code before = {}) {
+  before.push_back(opcode);
+  for (int i = 0; i < 4; ++i) before.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  return before;
 }
 Code Push(uint32_t value) { return Imm(0x68, value); }
 Code MovEax(uint32_t value) { return Imm(0xB8, value); }
-Code LoadEax(uint32_t address) { return Imm(0xA1, address); }   // mov eax, [address]
-Code StoreEax(uint32_t address) { return Imm(0xA3, address); }  // mov [address], eax
-Code PushFrom(uint32_t address) {  // push dword [address]
-  Code c = Imm(0x35, address);
-  c.insert(c.begin(), 0xFF);
-  return c;
-}
-Code LoadEaxPlus(uint32_t offset) {  // mov eax, [eax + offset]
-  Code c = Imm(0x80, offset);
-  c.insert(c.begin(), 0x8B);
-  return c;
-}
-Code CallAbsolute(uint32_t address) {
-  Code c = MovEax(address);
-  c.insert(c.end(), {0xFF, 0xD0});  // call eax
-  return c;
-}
-Code operator+(Code a, const Code& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+Code LoadEax(uint32_t address) { return Imm(0xA1, address); }               // mov eax, [address]
+Code StoreEax(uint32_t address) { return Imm(0xA3, address); }              // mov [address], eax
+Code PushFrom(uint32_t address) { return Imm(0x35, address, {0xFF}); }      // push dword [address]
+Code LoadEaxPlus(uint32_t offset) { return Imm(0x80, offset, {0x8B}); }     // mov eax, [eax + offset]
+Code operator+(Code a, const Code& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
+Code CallAbsolute(uint32_t address) { return Imm(0xB8, address) + Code{0xFF, 0xD0}; }  // mov eax, address; call eax
+Code Calling(uint32_t address, const std::vector<uint32_t>& args) {  // pushed right to left
+  Code code;
+  for (auto it = args.rbegin(); it != args.rend(); ++it) code = code + Push(*it);
+  return code + CallAbsolute(address);
 }
 const Code kRet{0xC3};
-const Code kDerefEax{0x8B, 0x00};  // mov eax, [eax]
+
+std::string Words(std::vector<uint32_t> w) { return std::string(reinterpret_cast<const char*>(w.data()), 4 * w.size()); }
+
+void ExpectFault(const std::function<void()>& run, const std::string& what) {
+  try {
+    run();
+    ADD_FAILURE() << "the run went on; expected: " << what;
+  } catch (const Fault& f) {
+    EXPECT_TRUE(std::regex_search(f.what(), std::regex(what))) << f.what();
+  }
+}
 
 struct CallCheckCase {
   const char* name;
@@ -100,12 +81,7 @@ TEST_P(EmulatorCall, ChecksWhatACallerRelies) {
     EXPECT_EQ(cpu.Call(at, c.args, Convention::Stdcall, c.name, 1000), c.expected);
     return;
   }
-  try {
-    cpu.Call(at, c.args, Convention::Stdcall, c.name, 1000);
-    ADD_FAILURE() << "the call passed";
-  } catch (const Fault& f) {
-    EXPECT_TRUE(std::regex_search(f.what(), std::regex(c.failure))) << f.what();
-  }
+  ExpectFault([&] { cpu.Call(at, c.args, Convention::Stdcall, c.name, 1000); }, c.failure);
   // After a failure the emulator refuses every later call.
   EXPECT_THROW(cpu.Call(cpu.AddCode(kRet), {}, Convention::Stdcall, "later", 1000), Fault);
 }
@@ -114,8 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, EmulatorCall,
     testing::Values(
         // Arguments go right to left: [esp+4] is the first. 10 - 3, then ret 8.
-        CallCheckCase{
-            "ArgumentOrder", {0x8B, 0x44, 0x24, 0x04, 0x2B, 0x44, 0x24, 0x08, 0xC2, 0x08, 0x00}, {10, 3}, nullptr, 7},
+        CallCheckCase{"ArgumentOrder", {0x8B, 0x44, 0x24, 4, 0x2B, 0x44, 0x24, 8, 0xC2, 8, 0}, {10, 3}, nullptr, 7},
         CallCheckCase{"StdcallLeavingArguments", kRet, {1}, "ESP -4 bytes from where stdcall leaves it", 0},
         CallCheckCase{"RemovingTooMuch", {0xC2, 0x04, 0x00}, {}, "ESP \\+4 bytes", 0},
         CallCheckCase{"ClobberedEbx", MovEax(0) + Code{0xBB, 1, 0, 0, 0} + kRet, {}, "did not preserve EBX", 0},
@@ -126,68 +101,50 @@ INSTANTIATE_TEST_SUITE_P(
         CallCheckCase{"NullWrite", MovEax(0) + Code{0xC7, 0x00, 0, 0, 0, 0} + kRet, {}, "write to unmapped", 0}),
     [](const testing::TestParamInfo<CallCheckCase>& row) { return row.param.name; });
 
-// Loading: what is refused and why.
+using File = std::vector<uint8_t>;
+size_t Pe(const File& f) { return size_t{f[0x3C]} | size_t{f[0x3D]} << 8; }
+void SetU16(File& f, size_t at, uint16_t v) { std::memcpy(f.data() + at, &v, 2); }
 
 struct RefusalCase {
   const char* name;
-  void (*spoil)(std::vector<uint8_t>& file);
+  void (*spoil)(File& file);  // null: load `path` instead
   const char* reason;
+  std::string path = "";
+  const char* missingImport = nullptr;  // an import the runner's table lacks
 };
 
 class DllRefusal : public testing::TestWithParam<RefusalCase> {};
 
 TEST_P(DllRefusal, NamesWhatIsWrong) {
-  std::vector<uint8_t> file = DllBytes();
+  std::ifstream in(kDll, std::ios::binary);
+  File file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_GT(file.size(), 0x1000u) << kDll << " is missing: build the win32 preset first";
-  GetParam().spoil(file);
-  dllrun::DllRunner runner;
+  if (GetParam().spoil) GetParam().spoil(file);
+  dllrun::ImportTable table = dllrun::DefaultImports();
+  if (const char* drop = GetParam().missingImport)
+    table.erase(std::find_if(table.begin(), table.end(), [&](auto& d) { return d.name && d.name == std::string(drop); }));
   std::string error;
-  EXPECT_FALSE(runner.Load(WriteTemp(GetParam().name, file), error));
+  EXPECT_FALSE(dllrun::DllRunner().Load(
+      GetParam().spoil ? image_test::TempFile(GetParam().name, file).path() : GetParam().path, error, {false, &table}));
   EXPECT_NE(error.find(GetParam().reason), std::string::npos) << error;
 }
 
-void SetU16(std::vector<uint8_t>& f, size_t at, uint16_t v) { std::memcpy(f.data() + at, &v, 2); }
-size_t Pe(const std::vector<uint8_t>& f) { return U32At(f, 0x3C); }
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, DllRefusal,
-    testing::Values(RefusalCase{"Text",
-                                [](std::vector<uint8_t>& f) {
-                                  f.assign({'h', 'e', 'l', 'l', 'o'});
-                                },
-                                "not a Windows executable"},
-                    RefusalCase{"NoPeHeader", [](std::vector<uint8_t>& f) { f[Pe(f)] = 'X'; }, "no PE signature"},
-                    RefusalCase{"X64", [](std::vector<uint8_t>& f) { SetU16(f, Pe(f) + 4, 0x8664); },
-                                "not a 32-bit x86 DLL: built for x86-64"},
-                    RefusalCase{"Pe32Plus", [](std::vector<uint8_t>& f) { SetU16(f, Pe(f) + 24, 0x020B); }, "PE32+"},
-                    RefusalCase{"Program", [](std::vector<uint8_t>& f) { f[Pe(f) + 23] &= ~0x20; }, "not a DLL"},
-                    RefusalCase{"CutShort", [](std::vector<uint8_t>& f) { f.resize(f.size() / 2); },
-                                "outside the image or the file"}),
+    testing::Values(RefusalCase{"Text", [](File& f) { f.assign({'h', 'e', 'l', 'l', 'o'}); }, "not a Windows executable"},
+                    RefusalCase{"NoPeHeader", [](File& f) { f[Pe(f)] = 'X'; }, "no PE signature"},
+                    RefusalCase{"X64", [](File& f) { SetU16(f, Pe(f) + 4, 0x8664); }, "not a 32-bit x86 DLL: built for x86-64"},
+                    RefusalCase{"Pe32Plus", [](File& f) { SetU16(f, Pe(f) + 24, 0x020B); }, "PE32+"},
+                    RefusalCase{"Program", [](File& f) { f[Pe(f) + 23] &= ~0x20; }, "not a DLL"},
+                    RefusalCase{"CutShort", [](File& f) { f.resize(f.size() / 2); }, "outside the image or the file"},
+                    RefusalCase{"Missing", nullptr, "cannot read", testing::TempDir() + "no_such.dll"},
+                    RefusalCase{"Directory", nullptr, "Is a directory", testing::TempDir()},
+                    RefusalCase{"MissingImport", nullptr, "no implementation of KERNEL32.dll!GetVersionExA", kDll,
+                                "GetVersionExA"}),
     [](const testing::TestParamInfo<RefusalCase>& row) { return row.param.name; });
 
-TEST(DllLoad, MissingFileAndMissingImportAreNamed) {
-  dllrun::DllRunner absent;
-  std::string error;
-  EXPECT_FALSE(absent.Load(testing::TempDir() + "no_such.dll", error));
-  EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
-  dllrun::DllRunner directory;
-  EXPECT_FALSE(directory.Load(testing::TempDir(), error));
-  EXPECT_NE(error.find("Is a directory"), std::string::npos) << error;
-
-  dllrun::ImportTable table = dllrun::DefaultImports();
-  table.erase(
-      std::remove_if(table.begin(), table.end(),
-                     [](const dllrun::ImportDef& d) { return d.name && std::string(d.name) == "GetVersionExA"; }),
-      table.end());
-  dllrun::DllRunner runner;
-  dllrun::LoadOptions options;
-  options.imports = &table;
-  EXPECT_FALSE(runner.Load(kDll, error, options));
-  EXPECT_NE(error.find("no implementation of KERNEL32.dll!GetVersionExA"), std::string::npos) << error;
-}
-
-// Every export the list names, under its ordinal, and the list as the DLL's
-// export file states it (names, ordinals, argument bytes).
+// Every export the list names, under its ordinal, and the list as the DLL's export file states it (names, ordinals,
+// argument bytes).
 TEST(DllLoad, ExportsMatchTheExportFile) {
   dllrun::DllRunner runner;
   std::string error;
@@ -217,216 +174,199 @@ class InsideDll : public testing::Test {
     ASSERT_TRUE(runner_.Load(kDll, error)) << error;
   }
   uint32_t Run(const Code& code) { return runner_.CallExport(runner_.Cpu().AddCode(code), {}, "guest code"); }
-  uint32_t Stub(const char* dll, const char* name) {
+  uint32_t Stub(const std::string& dll, const std::string& name) {
     std::string missing;
     const uint32_t at = runner_.ResolveByName(dll, name, missing);
     EXPECT_NE(at, 0u) << missing;
     return at;
   }
-  uint32_t Scratch(uint32_t size) { return runner_.Heap().Allocate(size); }
-  uint32_t Put(const std::string& bytes) {
-    const uint32_t at = Scratch(static_cast<uint32_t>(bytes.size()) + 1);
-    runner_.Memory().Write(at, bytes.c_str(), static_cast<uint32_t>(bytes.size()) + 1);
+  uint32_t Put(const std::string& bytes, uint32_t room = 0) {
+    const uint32_t at = runner_.Heap().Allocate(std::max<uint32_t>(room, static_cast<uint32_t>(bytes.size())));
+    runner_.Memory().Write(at, bytes.data(), static_cast<uint32_t>(bytes.size()));
     return at;
   }
-  std::string Get(uint32_t at, uint32_t size) {
+  std::string Get(uint32_t at, size_t size) {
     std::string bytes(size, '\0');
-    runner_.Memory().Read(at, bytes.data(), size);
+    EXPECT_TRUE(runner_.Memory().Read(at, bytes.data(), static_cast<uint32_t>(size))) << "nothing at " << at;
     return bytes;
   }
-  // A stub called from guest code: stdcall ones remove their arguments, the
-  // caller removes a cdecl one's.
-  uint32_t CallStub(const char* dll, const char* name, std::vector<uint32_t> args, bool cdecl = false) {
-    Code code;
-    for (auto it = args.rbegin(); it != args.rend(); ++it) code = code + Push(*it);
-    code = code + CallAbsolute(Stub(dll, name));
-    if (cdecl) code = code + Code{0x83, 0xC4, static_cast<uint8_t>(4 * args.size())};  // add esp, n
-    return Run(code + kRet);
+  // A stub called as the DLL calls it: the caller removes the arguments of a cdecl one (msvcrt's, wsprintfA), so a
+  // stub that removes the wrong amount fails the call's ESP check.
+  uint32_t CallStub(const std::string& dll, const std::string& name, const std::vector<uint32_t>& args) {
+    const bool cdecl = dll == kCrt || name == "wsprintfA";
+    return Run(Calling(Stub(dll, name), args) + (cdecl ? Code{0x83, 0xC4, uint8_t(4 * args.size())} : Code{}) + kRet);
   }
-  uint32_t Crt(const char* name, std::vector<uint32_t> args) { return CallStub("msvcrt.dll", name, args, true); }
-  uint32_t Kernel(const char* name, std::vector<uint32_t> args) { return CallStub("KERNEL32.dll", name, args); }
+  uint32_t Crt(const char* name, std::vector<uint32_t> args) { return CallStub(kCrt, name, args); }
+  uint32_t Kernel(const char* name, std::vector<uint32_t> args) { return CallStub(kKernel, name, args); }
   dllrun::DllRunner runner_;
 };
 
-// The runtime's string functions, on guest memory, as msvcrt answers.
-TEST_F(InsideDll, RuntimeStringFunctions) {
-  const uint32_t hello = Put("hello");
-  EXPECT_EQ(Crt("strchr", {hello, 'l'}), hello + 2);
-  EXPECT_EQ(Crt("strchr", {hello, 0}), hello + 5);
-  EXPECT_EQ(Crt("strchr", {hello, 'z'}), 0u);
-  EXPECT_EQ(Crt("strcmp", {Put("abc"), Put("abd")}), static_cast<uint32_t>(-1));
-  EXPECT_EQ(Crt("strncmp", {Put("abcx"), Put("abcy"), 3}), 0u);
-  EXPECT_EQ(Crt("atoi", {Put("  -42x")}), static_cast<uint32_t>(-42));
-  EXPECT_EQ(Crt("atoi", {Put("99999999999")}), 0x7FFFFFFFu);  // saturates as a 32-bit strtol does
-  EXPECT_EQ(Crt("wcslen", {Put(std::string("a\0b\0\0", 5))}), 2u);
-  EXPECT_EQ(Crt("memset", {hello, 'A', 3}), hello);
-  EXPECT_EQ(Get(hello, 6), std::string("AAAlo\0", 6));
-  EXPECT_EQ(Get(Crt("strerror", {2}), 26), std::string("No such file or directory\0", 26));
-  EXPECT_EQ(Get(Crt("setlocale", {0, 0}), 2), std::string("C\0", 2));
-  EXPECT_EQ(Crt("setlocale", {0, Put("de_DE")}), 0u);  // only the C locale
-  const uint32_t block = Crt("malloc", {4});
-  runner_.Memory().Write(block, "abc", 4);
-  const uint32_t grown = Crt("realloc", {block, 64});
-  EXPECT_EQ(Get(grown, 4), std::string("abc\0", 4));
-  EXPECT_THROW(Crt("free", {block}), Fault);  // realloc freed it
+// One value of a stub call, fixed when its row runs: a number; guest memory holding `bytes` in `n` bytes of room and
+// `after` once the call returns; argument `n` plus `off`; a module's handle; a stub. As the call's result, memory
+// means EAX points at `bytes`, Fails a fault naming `bytes`.
+struct Val {
+  enum Kind { Num, Mem, ArgPlus, Module, StubOf, Fails, Any } kind;
+  uint32_t n, off;
+  std::string bytes, after;
+};
+Val N(uint32_t v) { return {Val::Num, v, 0, "", ""}; }
+Val T(const std::string& text, const std::string& after = "") { return {Val::Mem, 0, 0, text + '\0', after}; }
+Val Buf(uint32_t room, std::string after = "", std::string before = "") { return {Val::Mem, room, 0, before, after}; }
+Val Arg(uint32_t index, uint32_t plus = 0) { return {Val::ArgPlus, index, plus, "", ""}; }
+Val Module(const char* name) { return {Val::Module, 0, 0, name, ""}; }
+Val StubOf(const char* dll, const char* name) { return {Val::StubOf, 0, 0, dll, name}; }
+Val Fails(const char* reason) { return {Val::Fails, 0, 0, reason, ""}; }
+const Val kAny{Val::Any, 0, 0, "", ""};
+
+struct StubCase {
+  const char* dll;
+  const char* name;
+  std::vector<Val> args;
+  Val eax;
+  int64_t lastError = -1;  // the testbed's after the call, shown in the thread block too; -1: not checked
+  bool win9x = false;      // the machine's family (NT otherwise)
+};
+
+class StubCall : public InsideDll, public testing::WithParamInterface<StubCase> {};
+
+constexpr uint32_t kErrorMark = 0x5EED;  // the thread's last error before each row's call
+
+TEST_P(StubCall, AnswersAsWindowsDoes) {
+  const StubCase& row = GetParam();
+  tb::StartLibraryOn(row.win9x ? tb::MachineBuilder().Win9x() : tb::MachineBuilder().Nt());
+  SetLastError(kErrorMark);
+  std::vector<uint32_t> args;
+  auto resolve = [&](const Val& v) {
+    switch (v.kind) {
+      case Val::Mem: return Put(v.bytes, v.n);
+      case Val::ArgPlus: return args.at(v.n) + v.off;
+      case Val::Module: return runner_.ModuleHandle(v.bytes);
+      case Val::StubOf: return Stub(v.bytes, v.after);
+      default: return v.n;
+    }
+  };
+  for (const Val& a : row.args) args.push_back(resolve(a));
+  if (row.eax.kind == Val::Fails) {
+    ExpectFault([&] { CallStub(row.dll, row.name, args); }, row.eax.bytes);
+    EXPECT_THROW(Run(kRet), Fault);  // the run is over
+    return;
+  }
+  const uint32_t eax = CallStub(row.dll, row.name, args);
+  if (row.eax.kind == Val::Mem) {
+    EXPECT_EQ(Get(eax, row.eax.bytes.size()), row.eax.bytes);
+  } else if (row.eax.kind != Val::Any) {
+    EXPECT_EQ(eax, resolve(row.eax));
+  }
+  for (size_t i = 0; i < args.size(); ++i) {  // what the call left in its memory arguments
+    if (row.args[i].after.empty()) continue;
+    EXPECT_EQ(Get(args[i], row.args[i].after.size()), row.args[i].after) << "argument " << i;
+  }
+  if (row.lastError < 0) return;
+  EXPECT_EQ(GetLastError(), row.lastError);
+  EXPECT_EQ(Get(runner_.Cpu().Teb() + dllrun::kTebLastError, 4), Words({static_cast<uint32_t>(row.lastError)}));
 }
 
-// Code page 1252: 0x80 is the euro sign; what it cannot hold becomes '?'.
-TEST_F(InsideDll, CodePageConversions) {
-  const uint32_t wide = Scratch(16), narrow = Scratch(8), used = Scratch(4);
-  EXPECT_EQ(Kernel("MultiByteToWideChar", {0, 0, Put("a\x80"), 0xFFFFFFFF, wide, 8}), 3u);
-  EXPECT_EQ(Get(wide, 6), std::string("a\0\xAC\x20\0\0", 6));
-  runner_.Memory().Write(wide + 4, "\x3A\x26", 2);  // U+263A
-  EXPECT_EQ(Kernel("WideCharToMultiByte", {0, 0, wide, 3, narrow, 8, 0, used}), 3u);
-  EXPECT_EQ(Get(narrow, 3), "a\x80?");
-  EXPECT_EQ(Get(used, 1), "\x01");
-  EXPECT_EQ(Kernel("IsDBCSLeadByteEx", {0, 0x81}), 0u);
-  EXPECT_THROW(Kernel("MultiByteToWideChar", {65001, 0, Put("a"), 0xFFFFFFFF, wide, 8}), Fault);
-}
+// The runtime's functions on guest memory as msvcrt answers; code page 1252 (0x80 is the euro sign, what it cannot
+// hold becomes '?'); the modules the process has, and ntdll.dll there on NT only, as the testbed says, with an
+// RtlGetVersion that answers as the testbed's; the last error the testbed's.
+INSTANTIATE_TEST_SUITE_P(Rows, StubCall, testing::Values(
+    StubCase{kCrt, "strchr", {T("hello"), N('l')}, Arg(0, 2)},
+    StubCase{kCrt, "strchr", {T("hello"), N(0)}, Arg(0, 5)},  // the terminator is found
+    StubCase{kCrt, "strchr", {T("hello"), N('z')}, N(0)},
+    StubCase{kCrt, "strlen", {T("seven!!")}, N(7)},
+    StubCase{kCrt, "strcmp", {T("abc"), T("abd")}, N(kMinus1)},
+    StubCase{kCrt, "strncmp", {T("abcx"), T("abcy"), N(3)}, N(0)},
+    StubCase{kCrt, "atoi", {T("  -42x")}, N(static_cast<uint32_t>(-42))},
+    StubCase{kCrt, "atoi", {T("99999999999")}, N(0x7FFFFFFF)},  // saturates as a 32-bit strtol does
+    StubCase{kCrt, "wcslen", {T("a\0b\0\0"s)}, N(2)},
+    StubCase{kCrt, "memset", {T("hello", "AAAlo\0"s), N('A'), N(3)}, Arg(0)},
+    StubCase{kCrt, "strerror", {N(2)}, T("No such file or directory")},
+    StubCase{kCrt, "setlocale", {N(0), N(0)}, T("C")},
+    StubCase{kCrt, "setlocale", {N(0), T("de_DE")}, N(0)},  // only the C locale
+    StubCase{kCrt, "_amsg_exit", {N(31)}, Fails("R6031")},
+    StubCase{kCrt, "free", {N(0x01000010)}, Fails("which malloc never returned")},
+    StubCase{"USER32.dll", "wsprintfA", {Buf(64, "ab=42|   -7|z  |beef|%\0"s), T("%s=%u|%5d|%-3c|%x|%%"), T("ab"),
+                                         N(42), N(static_cast<uint32_t>(-7)), N('z'), N(0xBEEF)}, N(22)},
+    StubCase{kKernel, "MultiByteToWideChar", {N(0), N(0), T("a\x80"), N(kMinus1), Buf(16, "a\0\xAC\x20\0\0"s), N(8)}, N(3)},
+    StubCase{kKernel, "WideCharToMultiByte", {N(0), N(0), T("a\0\xAC\x20\x3A\x26"s), N(3), Buf(8, "a\x80?"), N(8), N(0),
+                                              Buf(4, Words({1}))}, N(3)},  // U+263A has no byte
+    StubCase{kKernel, "IsDBCSLeadByteEx", {N(0), N(0x81)}, N(0)},
+    StubCase{kKernel, "MultiByteToWideChar", {N(65001), N(0), T("a"), N(kMinus1), Buf(16), N(8)}, Fails("code page 65001")},
+    StubCase{kKernel, "SetLastError", {N(5)}, kAny, 5},
+    StubCase{kKernel, "GetLastError", {}, N(kErrorMark), kErrorMark},
+    StubCase{kKernel, "TlsGetValue", {N(64)}, N(0), 87},  // ERROR_INVALID_PARAMETER: 64 slots
+    StubCase{kKernel, "GetModuleHandleA", {T("kernel32")}, Module("kernel32.dll")},
+    StubCase{kKernel, "GetProcAddress", {Module("kernel32"), T("GetVersionExA")}, StubOf(kKernel, "GetVersionExA")},
+    StubCase{kKernel, "GetProcAddress", {Module("kernel32"), T("CreateFileA")}, Fails("CreateFileA, which the runner")},
+    StubCase{kKernel, "GetModuleHandleA", {T("libgcc_s_dw2-1.dll")}, N(0), 126},  // ERROR_MOD_NOT_FOUND
+    StubCase{kKernel, "LoadLibraryA", {T("other.dll")}, N(0)},
+    StubCase{kKernel, "GetModuleHandleA", {T("ntdll.dll")}, N(0), 126, true},
+    StubCase{kKernel, "GetModuleHandleA", {T("NTDLL")}, Module("ntdll.dll")},
+    StubCase{kKernel, "GetProcAddress", {Module("ntdll"), T("NtQuerySystemInformation")}, N(0), 127},  // ERROR_PROC_NOT_FOUND
+    StubCase{kKernel, "GetProcAddress", {Module("ntdll"), T("RtlGetVersion")}, StubOf(kNtdll, "RtlGetVersion")},
+    StubCase{kNtdll, "RtlGetVersion", {Buf(276, Words({276, 5, 1, 2600, 2}), Words({276}))}, N(0)},
+    StubCase{kNtdll, "RtlGetVersion", {Buf(276, "", Words({148}))}, N(0xC000000D)}),  // STATUS_INVALID_PARAMETER
+    [](const testing::TestParamInfo<StubCase>& row) { return row.param.name + std::to_string(row.index); });
 
-// One thread: TLS slots live in the thread block, the last error is the
-// testbed's (shown in the thread block too); a semaphore wait that only
-// another thread could end stops the run.
-TEST_F(InsideDll, ThreadStateAndSemaphores) {
-  Kernel("SetLastError", {5});
-  EXPECT_EQ(GetLastError(), 5u);
-  SetLastError(6);
-  EXPECT_EQ(Kernel("GetLastError", {}), 6u);
-  EXPECT_EQ(Get(runner_.Cpu().Teb() + 0x34, 4), std::string("\x06\0\0\0", 4));
+// One thread: TLS slots live in the thread block, and a slot freed twice fails the second time; realloc keeps the
+// bytes; semaphores count as on Windows, and a wait that only another thread could end stops the run.
+TEST_F(InsideDll, ThreadStateAndHeapKeepTheirState) {
   const uint32_t slot = Kernel("TlsAlloc", {});
   ASSERT_LT(slot, 64u);
   EXPECT_EQ(Kernel("TlsSetValue", {slot, 0x1234}), 1u);
-  EXPECT_EQ(Get(runner_.Cpu().Teb() + 0xE10 + 4 * slot, 4), std::string("\x34\x12\0\0", 4));
+  EXPECT_EQ(Get(runner_.Cpu().Teb() + dllrun::kTebTlsSlots + 4 * slot, 4), Words({0x1234}));
   EXPECT_EQ(Kernel("TlsFree", {slot}), 1u);
   EXPECT_EQ(Kernel("TlsFree", {slot}), 0u);
+  const uint32_t block = Crt("malloc", {4});
+  runner_.Memory().Write(block, "abc", 4);
+  EXPECT_EQ(Get(Crt("realloc", {block, 64}), 4), "abc\0"s);
   const uint32_t semaphore = Kernel("CreateSemaphoreW", {0, 1, 1, 0});
-  EXPECT_EQ(Kernel("WaitForSingleObject", {semaphore, 0xFFFFFFFF}), 0u);
+  EXPECT_EQ(Kernel("WaitForSingleObject", {semaphore, kMinus1}), 0u);
   EXPECT_EQ(Kernel("WaitForSingleObject", {semaphore, 0}), 0x102u);  // WAIT_TIMEOUT
   EXPECT_EQ(Kernel("ReleaseSemaphore", {semaphore, 2, 0}), 0u);       // past its maximum
   EXPECT_EQ(Kernel("ReleaseSemaphore", {semaphore, 1, 0}), 1u);
   EXPECT_EQ(Kernel("CloseHandle", {semaphore}), 1u);
   const uint32_t empty = Kernel("CreateSemaphoreW", {0, 0, 1, 0});
-  EXPECT_THROW(Kernel("WaitForSingleObject", {empty, 0xFFFFFFFF}), Fault);
+  ExpectFault([&] { Kernel("WaitForSingleObject", {empty, kMinus1}); }, "no other thread exists");
 }
 
-// The image's pages as VirtualQuery reports them, a protection change, and
-// the modules the process has.
-TEST_F(InsideDll, MemoryAndModuleQueries) {
-  const uint32_t info = Scratch(28), old = Scratch(4), base = runner_.Base();
+// The image's pages as VirtualQuery reports them, a protection change, and the DLL's own module handle.
+TEST_F(InsideDll, TheImageAsItsProcessSeesIt) {
+  const uint32_t info = Put("", 28), old = Put("", 4), base = runner_.Base();
   EXPECT_EQ(Kernel("VirtualQuery", {base + 0x10, info, 28}), 28u);
-  uint32_t fields[7];
-  runner_.Memory().Read(info, fields, sizeof fields);
-  EXPECT_EQ(fields[0], base);            // the page
-  EXPECT_EQ(fields[1], base);            // the image
-  EXPECT_EQ(fields[4], 0x1000u);         // MEM_COMMIT
-  EXPECT_EQ(fields[5], 0x02u);           // PAGE_READONLY: the headers
-  EXPECT_EQ(fields[6], 0x1000000u);      // MEM_IMAGE
+  EXPECT_EQ(Get(info, 28), Words({base, base, 0x80, 0x1000, 0x1000, 0x02, 0x1000000}));
   const uint32_t text = base + runner_.Image().Sections()[0].rva;
   EXPECT_EQ(Kernel("VirtualProtect", {text, 16, 0x04, old}), 1u);
-  EXPECT_EQ(Get(old, 1), "\x20");        // PAGE_EXECUTE_READ before
+  EXPECT_EQ(Get(old, 4), Words({0x20}));  // PAGE_EXECUTE_READ before
   EXPECT_EQ(runner_.Memory().ProtectionAt(text), dllrun::kRead | dllrun::kWrite);
-  const uint32_t kernel = Kernel("GetModuleHandleA", {Put("kernel32")});
-  EXPECT_NE(kernel, 0u);
-  EXPECT_EQ(Kernel("GetProcAddress", {kernel, Put("GetVersionExA")}), Stub("KERNEL32.dll", "GetVersionExA"));
-  EXPECT_EQ(Kernel("GetModuleHandleA", {Put("libgcc_s_dw2-1.dll")}), 0u);  // not loaded
-  EXPECT_EQ(Kernel("LoadLibraryA", {Put("other.dll")}), 0u);
-  EXPECT_EQ(Kernel("GetModuleHandleA", {Put("ORRIVANE.DLL")}), base);
-  EXPECT_THROW(Kernel("GetProcAddress", {kernel, Put("CreateFileA")}), Fault);
+  EXPECT_EQ(Kernel("GetModuleHandleA", {Put("ORRIVANE.DLL\0"s)}), base);
 }
 
-TEST_F(InsideDll, RuntimeFailuresStopTheRun) {
-  try {
-    Crt("_amsg_exit", {31});
-    ADD_FAILURE() << "_amsg_exit returned";
-  } catch (const Fault& f) {
-    EXPECT_NE(std::string(f.what()).find("R6031"), std::string::npos) << f.what();
-  }
-  EXPECT_THROW(Run(kRet), Fault);  // the run is over
-}
-
-// ntdll.dll is there on NT only, as the testbed says, and the
-// RtlGetVersion it hands out answers as the testbed's.
-TEST_F(InsideDll, NtdllIsTheTestbeds) {
-  tb::StartLibraryOn(tb::MachineBuilder().Win9x());
-  EXPECT_EQ(Kernel("GetModuleHandleA", {Put("ntdll.dll")}), 0u);
-  EXPECT_EQ(Kernel("GetLastError", {}), 126u);  // ERROR_MOD_NOT_FOUND
-
-  tb::StartLibraryOn(tb::MachineBuilder().Nt());
-  const uint32_t ntdll = Kernel("GetModuleHandleA", {Put("NTDLL")});
-  ASSERT_NE(ntdll, 0u);
-  EXPECT_EQ(Kernel("GetProcAddress", {ntdll, Put("NtQuerySystemInformation")}), 0u);
-  EXPECT_EQ(Kernel("GetLastError", {}), 127u);  // ERROR_PROC_NOT_FOUND
-  const uint32_t rtlGetVersion = Kernel("GetProcAddress", {ntdll, Put("RtlGetVersion")});
-  ASSERT_EQ(rtlGetVersion, Stub("ntdll.dll", "RtlGetVersion"));
-  const uint32_t record = Scratch(276);
-  const uint32_t size = 276;
-  runner_.Memory().Write(record, &size, 4);
-  EXPECT_EQ(Run(Push(record) + CallAbsolute(rtlGetVersion) + kRet), 0u);
-  uint32_t fields[5];
-  runner_.Memory().Read(record, fields, sizeof fields);
-  EXPECT_EQ(std::vector<uint32_t>(fields + 1, fields + 5), (std::vector<uint32_t>{5, 1, 2600, 2}));
-  const uint32_t small = 148;
-  runner_.Memory().Write(record, &small, 4);
-  EXPECT_EQ(Run(Push(record) + CallAbsolute(rtlGetVersion) + kRet), 0xC000000Du);  // STATUS_INVALID_PARAMETER
-}
-
-// strlen is cdecl (the caller removes its argument), TlsGetValue stdcall:
-// the call's ESP check fails if a stub removed the wrong amount.
-TEST_F(InsideDll, StubsRemoveArgumentsAsTheirConventionSays) {
-  const uint32_t text = Scratch(16);
-  runner_.Memory().Write(text, "seven!!", 8);
-  const Code code = Push(text) + CallAbsolute(Stub("msvcrt.dll", "strlen")) + Code{0x83, 0xC4, 0x04} +  // add esp, 4
-                    Code{0x50} + Push(0) + CallAbsolute(Stub("KERNEL32.dll", "TlsGetValue")) +          // push eax
-                    Code{0x58} + kRet;                                                                  // pop eax
-  EXPECT_EQ(Run(code), 7u);
-}
-
-// wsprintfA's arguments come from the guest's stack in the sizes its
-// conversions name; the testbed prints them.
-TEST_F(InsideDll, WsprintfTakesItsArgumentsFromTheStack) {
-  const uint32_t out = Scratch(64), format = Scratch(32), text = Scratch(8);
-  runner_.Memory().Write(format, "%s=%u|%5d|%-3c|%x|%%", 21);
-  runner_.Memory().Write(text, "ab", 3);
-  const Code code = Push(0xBEEF) + Push('z') + Push(static_cast<uint32_t>(-7)) + Push(42) + Push(text) + Push(format) +
-                    Push(out) + CallAbsolute(Stub("USER32.dll", "wsprintfA")) + Code{0x83, 0xC4, 0x1C} +
-                    kRet;  // add esp, 28
-  EXPECT_EQ(Run(code), 22u);
-  char printed[64] = {};
-  runner_.Memory().Read(out, printed, 23);
-  EXPECT_STREQ(printed, "ab=42|   -7|z  |beef|%");
-}
-
-// A block the guest keeps locked while the service library works on it by
-// handle: the guest's writes reach the library, and the library's output
-// reaches the guest's view of the output block.
+// A block the guest keeps locked while the service library works on it by handle: the guest's writes reach the
+// library, and the library's output reaches the guest's view of the output block.
 TEST_F(InsideDll, LockedBlocksAreSharedWithTheServiceLibrary) {
   tb::StartLibraryOn(tb::Machine());
   const std::string content = "EXPANDED BYTES";
   const std::vector<uint8_t> member = tb::LzhMember("m.bin", std::vector<uint8_t>(content.begin(), content.end()),
                                                     tb::LzhMethod::Lh0, false);
-  const uint32_t source = Scratch(static_cast<uint32_t>(member.size()));
-  runner_.Memory().Write(source, member.data(), static_cast<uint32_t>(member.size()));
-  const uint32_t vars = Scratch(32), block = Scratch(sizeof(orr::ImageServiceBlock));
-  const uint32_t kBlock = orr::kWorkBlockSize, kGhnd = 0x42;
+  const uint32_t source = Put(std::string(member.begin(), member.end())), size = uint32_t(member.size());
+  orr::ImageServiceBlock request{};
+  request.outputBlock = Kernel("GlobalAlloc", {0x42, orr::kWorkBlockSize});  // GHND
+  request.inputBlock = Kernel("GlobalAlloc", {0x42, orr::kWorkBlockSize});
+  const uint32_t block = Put(std::string(reinterpret_cast<const char*>(&request), sizeof request)), views = Put("", 12);
   std::string missing;
-  const uint32_t service = runner_.ResolveByOrdinal("ZANTBIOS.dll", 1, missing);
-  const Code code =
-      Push(kBlock) + Push(kGhnd) + CallAbsolute(Stub("KERNEL32.dll", "GlobalAlloc")) + StoreEax(vars) +       // output
-      Push(kBlock) + Push(kGhnd) + CallAbsolute(Stub("KERNEL32.dll", "GlobalAlloc")) + StoreEax(vars + 4) +   // member
-      PushFrom(vars) + CallAbsolute(Stub("KERNEL32.dll", "GlobalLock")) + StoreEax(vars + 8) +
-      PushFrom(vars + 4) + CallAbsolute(Stub("KERNEL32.dll", "GlobalLock")) + StoreEax(vars + 12) +
-      Push(static_cast<uint32_t>(member.size())) + Push(source) + PushFrom(vars + 12) +
-      CallAbsolute(Stub("msvcrt.dll", "memcpy")) + Code{0x83, 0xC4, 0x0C} +
-      LoadEax(vars) + StoreEax(block + offsetof(orr::ImageServiceBlock, outputBlock)) + LoadEax(vars + 4) +
-      StoreEax(block + offsetof(orr::ImageServiceBlock, inputBlock)) +
-      Push(vars + 16) + Push(0) + Push(0) + Push(sizeof(orr::ImageServiceBlock)) + Push(block) +
-      Push(orr::kRequestExpandMember) + CallAbsolute(service) +
-      LoadEax(vars + 8) + LoadEaxPlus(kBlock - static_cast<uint32_t>(content.size())) + kRet;
+  const Code code = Calling(Stub(kKernel, "GlobalLock"), {request.outputBlock}) + StoreEax(views) +
+                    Calling(Stub(kKernel, "GlobalLock"), {request.inputBlock}) + StoreEax(views + 4) +
+                    Push(size) + Push(source) + PushFrom(views + 4) + CallAbsolute(Stub(kCrt, "memcpy")) +
+                    Code{0x83, 0xC4, 0x0C} +  // add esp, 12
+                    Calling(runner_.ResolveByOrdinal("ZANTBIOS.dll", 1, missing),
+                            {orr::kRequestExpandMember, block, sizeof request, 0, 0, views + 8}) +
+                    LoadEax(views) + LoadEaxPlus(orr::kWorkBlockSize - uint32_t(content.size())) + kRet;
   EXPECT_EQ(Run(code), 0x41505845u);  // "EXPA", at the end of the output block
 }
 
-// The first megabyte as the machine holds it (page 0 excepted), and PCI
-// configuration mechanism 1 through the port instructions.
+// The first megabyte as the machine holds it (page 0 excepted), and PCI configuration mechanism 1 through the port
+// instructions.
 TEST_F(InsideDll, LowMemoryAndPortsAreTheMachines) {
   tb::StartLibraryOn(tb::MachineBuilder().Win9x().FSegmentText(0x10, "ABCD").Pci(0, 3, 0, 0x8086, 0x1234, 0x020000));
   EXPECT_EQ(Run(LoadEax(0xF0010) + kRet), 0x44434241u);
@@ -439,42 +379,27 @@ TEST_F(InsideDll, LowMemoryAndPortsAreTheMachines) {
 
   // NT shows nothing there: the read faults.
   tb::StartLibraryOn(tb::MachineBuilder().Nt().FSegmentText(0x10, "ABCD"));
-  try {
-    Run(LoadEax(0xF0010) + kRet);
-    ADD_FAILURE() << "low memory was readable on NT";
-  } catch (const Fault& f) {
-    EXPECT_NE(std::string(f.what()).find("read of unmapped memory: 4 bytes at 0x000F0010 (the first megabyte"),
-              std::string::npos)
-        << f.what();
-  }
+  ExpectFault([&] { Run(LoadEax(0xF0010) + kRet); }, "read of unmapped memory: 4 bytes at 0x000F0010 \\(the first megabyte");
 }
 
-// A driver window appears at the address the driver hands out and is gone
-// once released: a read after the release faults.
+// A driver window appears at the address the driver hands out and is gone once released: a read after the release
+// faults.
 TEST_F(InsideDll, DriverWindowLastsUntilReleased) {
   tb::StartLibraryOn(tb::MachineBuilder().Nt().BiosType(2).Text(0x00200000, "WINDOW"));
   orr::DriverBlock driver{};
   std::strcpy(driver.name, orr::kDriverName);
   uint32_t serviceError = 0;
   ASSERT_TRUE(BiosServiceCall(orr::kRequestOpenDriver, &driver, sizeof driver, 0, 0, &serviceError));
-  const uint32_t io = Scratch(16);  // input (address, length), output, returned count
-  const uint32_t request[2] = {0x00200000, 0x100};
-  runner_.Memory().Write(io, request, sizeof request);
+  const uint32_t io = Put(Words({0x00200000, 0x100}), 16);  // input (address, length), output, returned count
   auto ioctl = [&](uint32_t code, uint32_t in, uint32_t inSize, uint32_t out, uint32_t outSize) {
-    return Push(0) + Push(io + 12) + Push(outSize) + Push(out) + Push(inSize) + Push(in) + Push(code) +
-           Push(driver.handle) + CallAbsolute(Stub("KERNEL32.dll", "DeviceIoControl"));
+    return Calling(Stub(kKernel, "DeviceIoControl"), {driver.handle, code, in, inSize, out, outSize, io + 12, 0});
   };
-  EXPECT_EQ(Run(ioctl(orr::kIoctlMapPhysical, io, 8, io + 8, 4) + LoadEax(io + 8) + kDerefEax + kRet), 0x444E4957u);
+  EXPECT_EQ(Run(ioctl(orr::kIoctlMapPhysical, io, 8, io + 8, 4) + LoadEax(io + 8) + Code{0x8B, 0x00} + kRet), 0x444E4957u);
   uint32_t window = 0;
-  runner_.Memory().Read(io + 8, &window, 4);
-  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(runner_.Memory().Read(io + 8, &window, 4) && window != 0);
   EXPECT_EQ(Run(LoadEax(window + 2) + kRet), 0x574F444Eu);  // still there in a later call
-  try {
-    Run(ioctl(orr::kIoctlUnmapPhysical, io + 8, 4, 0, 0) + LoadEax(window) + kRet);
-    ADD_FAILURE() << "the released window was still readable";
-  } catch (const Fault& f) {
-    EXPECT_NE(std::string(f.what()).find("read of unmapped memory"), std::string::npos) << f.what();
-  }
+  ExpectFault([&] { Run(ioctl(orr::kIoctlUnmapPhysical, io + 8, 4, 0, 0) + LoadEax(window) + kRet); },
+              "read of unmapped memory");
 }
 
 }  // namespace

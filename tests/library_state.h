@@ -11,8 +11,6 @@
 #include "library_reset.h"
 #include "testbed.h"
 
-inline void ResetLibrary() { tb::ResetLibraryState(); }
-
 inline void StartWith(const tb::Machine& machine) { tb::StartLibraryOn(machine); }
 
 // Every window mapped on NT, every global block and lock, every token, SID

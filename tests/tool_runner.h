@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <nlohmann/json.hpp>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,7 @@ struct ToolRun {
 
 inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline ToolRun RunTool(const std::vector<std::string>& args) {
@@ -65,4 +64,20 @@ inline std::string WriteTempFile(const std::string& name, const std::string& tex
   const std::string path = testing::TempDir() + std::to_string(getpid()) + "_" + name;
   std::ofstream(path, std::ios::binary) << text;
   return path;
+}
+
+// A run the tool refuses: exit status 2, nothing on standard output, and the
+// reason (naming what it refused) on standard error.
+inline void ExpectRefused(const std::vector<std::string>& args, const std::string& reason) {
+  const ToolRun run = RunTool(args);
+  EXPECT_EQ(run.status, 2) << args.back();
+  EXPECT_EQ(run.out, "") << args.back();
+  EXPECT_NE(run.err.find(reason), std::string::npos) << args.back() << ": " << run.err;
+}
+
+// The keys of a JSON object in their order.
+inline std::vector<std::string> Keys(const nlohmann::ordered_json& object) {
+  std::vector<std::string> keys;
+  for (auto it = object.begin(); it != object.end(); ++it) keys.push_back(it.key());
+  return keys;
 }

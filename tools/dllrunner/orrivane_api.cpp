@@ -104,10 +104,13 @@ uint32_t CallDllExport(const ExportEntry& entry, const std::vector<uint32_t>& ar
     throw Fault(r.ModuleName() + " exports " + entry.name + " under another ordinal than " +
                 std::to_string(entry.ordinal));
   const uint32_t eax = r.CallExport(address, args, entry.name);
+  // A caller that reads the narrow results as 32 bits must still find them.
   if (entry.width == ResultWidth::Bits8Flag && eax > 1) {
     throw Fault(std::string(entry.name) + " left " + Hex(eax, 8) +
                 " in EAX: its 8-bit result must be 0 or 1 in the whole register");
   }
+  if (entry.width == ResultWidth::Bits8 && eax > 0xFF)
+    throw Fault(std::string(entry.name) + " left " + Hex(eax, 8) + " in EAX: its 8-bit result is not zero-extended");
   return eax;
 }
 

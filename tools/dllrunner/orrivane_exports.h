@@ -10,7 +10,7 @@ namespace dllrun {
 
 enum class ResultWidth {
   Bits32,      // the whole of EAX
-  Bits8,       // only AL is defined
+  Bits8,       // declared 8-bit; this DLL zero-extends it to the whole of EAX
   Bits8Flag,   // declared 8-bit, yet 0 or 1 in the whole of EAX (Orrivane_CheckPlugins)
 };
 
