@@ -3,7 +3,9 @@
 # preset (clang, AddressSanitizer, UndefinedBehaviorSanitizer):
 #   scripts/fuzz.sh smoke                  every target for about a minute on its saved corpus
 #                                          (seeds, fuzz/corpus/ and fuzz/regressions/); non-zero on a finding
-#   scripts/fuzz.sh long TARGET SECONDS    one target for SECONDS, its corpus kept and grown in build/fuzz/work/TARGET
+#   scripts/fuzz.sh long TARGET SECONDS [RUNS]
+#                                          one target for SECONDS (or until RUNS executions), its corpus kept
+#                                          and grown in build/fuzz/work/TARGET
 #   scripts/fuzz.sh replay TARGET FILE...  runs the given inputs once, to reproduce a finding
 # Targets: image_analysis member_expansion machine_detection date_version.
 # A finding lands in build/fuzz/findings/TARGET/; once it is mended, keep the
@@ -46,19 +48,21 @@ build() {
   fi
 }
 
-# run TARGET SECONDS WORKDIR: libFuzzer grows WORKDIR and reads the seeds,
-# the committed corpus and the regressions besides; prints the executions.
+# run TARGET SECONDS WORKDIR [RUNS]: libFuzzer grows WORKDIR and reads the
+# seeds, the committed corpus and the regressions besides; prints the executions.
 run() {
-  local t=$1 seconds=$2 work=$3
+  local t=$1 seconds=$2 work=$3 runs_limit=${4:-}
   local log="$BUILD/logs/$t.log"
   mkdir -p "$work" "$BUILD/findings/$t" "$BUILD/logs"
   local inputs=("$work" "$BUILD/fuzz/seeds/$t" "fuzz/regressions/$t")
   [[ -d "fuzz/corpus/$t" ]] && inputs+=("fuzz/corpus/$t")
+  local limits=(-max_total_time="$seconds")
+  [[ -n "$runs_limit" ]] && limits+=(-runs="$runs_limit")
   local dict=()
   [[ -f "fuzz/$t.dict" ]] && dict=("-dict=fuzz/$t.dict")
   local status=0
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$BUILD/fuzz/fuzz_${t}_fuzzer" "${inputs[@]}" "${dict[@]}" -max_total_time="$seconds" -timeout=10 \
+    "$BUILD/fuzz/fuzz_${t}_fuzzer" "${inputs[@]}" "${dict[@]}" "${limits[@]}" -timeout=10 \
     -rss_limit_mb=2048 -max_len="$(max_len "$t")" -print_final_stats=1 -artifact_prefix="$BUILD/findings/$t/" \
     >"$log" 2>&1 || status=$?
   local runs
@@ -70,7 +74,9 @@ run() {
     grep -E "ERROR|invariant broken|SUMMARY|Test unit written" "$log" | head -n 20 || true
     return 1
   fi
-  echo "$t: ${runs:-?} executions in ${seconds}s, no finding; $corpus inputs in $work"
+  local took
+  took=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -n 1)
+  echo "$t: ${runs:-?} executions in ${took:-$seconds}s, no finding; $corpus inputs in $work"
 }
 
 case "${1:-}" in
@@ -85,10 +91,10 @@ case "${1:-}" in
     exit "$failed"
     ;;
   long)
-    [[ $# -eq 3 ]] || { echo "usage: $0 long TARGET SECONDS" >&2; exit 2; }
+    [[ $# -eq 3 || $# -eq 4 ]] || { echo "usage: $0 long TARGET SECONDS [RUNS]" >&2; exit 2; }
     known_target "$2"
     build
-    run "$2" "$3" "$BUILD/work/$2"
+    run "$2" "$3" "$BUILD/work/$2" "${4:-}"
     ;;
   replay)
     [[ $# -ge 3 ]] || { echo "usage: $0 replay TARGET FILE..." >&2; exit 2; }
@@ -100,7 +106,7 @@ case "${1:-}" in
       "$BUILD/fuzz/fuzz_${t}_fuzzer" -runs=1 "$@"
     ;;
   *)
-    echo "usage: $0 smoke | long TARGET SECONDS | replay TARGET FILE..." >&2
+    echo "usage: $0 smoke | long TARGET SECONDS [RUNS] | replay TARGET FILE..." >&2
     exit 2
     ;;
 esac
