@@ -79,6 +79,10 @@ TEST(Primitives, EachCallSendsItsRequestsOnItsFamily) {
         {"PCI read of a present function", nt, [] { return ReadPciConfigDword(kDriver, 1, 0, 0, 0); }, 0x813910EC,
          nt ? Log{{kIoctlWritePort, Le({0xCF8, 0x80010000})}, {kIoctlReadPort, Le({0xCFC})}} : Log{},
          nt ? Ports{} : Ports{{true, 0xCF8, 0x80010000}, {false, 0xCFC, 0x813910EC}}},
+        {"PCI read of an absent function passes all ones on", nt,
+         [] { return ReadPciConfigDword(kDriver, 1, 1, 0, 0); }, 0xFFFFFFFF,
+         nt ? Log{{kIoctlWritePort, Le({0xCF8, 0x80010800})}, {kIoctlReadPort, Le({0xCFC})}} : Log{},
+         nt ? Ports{} : Ports{{true, 0xCF8, 0x80010800}, {false, 0xCFC, 0xFFFFFFFF}}},
     });
   }
   calls.insert(calls.end(), {
