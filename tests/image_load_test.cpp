@@ -29,10 +29,11 @@ TEST(ImageLoad, ResultsThatNeedNoService) {
   TempFile empty("empty.bin"), huge("huge.bin"), markless("markless.bin", tb::ImageBuilder(0x40000).Build());
   TempFile ami("ami.bin", AmiImage("RV5420"));
   ASSERT_EQ(truncate(huge.path(), 0x80000000LL), 0);  // no bytes on disk
+  const std::string directory = testing::TempDir();
   const struct {
     const char* path; uint32_t result; std::string id, model; uint32_t dateCode, amiTagFound; int failedLock = 0;
   } cases[] = {{nullptr, 211, "", "", 0, 0},
-               {testing::TempDir().c_str(), 211, "", "", 0, 0},
+               {directory.c_str(), 211, "", "", 0, 0},
                {empty.path(), 301, "", "", 0, 0},
                {huge.path(), 211, "", "", 0, 0},
                {markless.path(), 304, "N/A", "", 0, 0},
