@@ -49,6 +49,11 @@ TEST(EnvTool, JsonAndTextGiveEveryAnswer) {
             "InstallShield_CheckACPI \"tos6205\": 0\n"
             "InstallShield_CheckACPI \"\": 1\n"
             "  debug: [Tolvar] Amplifier Found !!\n");
+  // Without a profile: the demo machine, an administrator with the device (an empty machine has neither).
+  run = RunTool({"env", "--json", "--acpi", "PNP0C14"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::json demo = nlohmann::json::parse(run.out);
+  EXPECT_EQ(std::make_pair(demo["isAdministrator"], demo["acpi"]["PNP0C14"]), std::make_pair(nlohmann::json(1), nlohmann::json(1)));
 }
 
 }  // namespace

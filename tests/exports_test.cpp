@@ -130,10 +130,12 @@ TEST_F(Exports, FileSizeAnswersOnlyOnThe9xFamilyWithAKnownFamily) {
   const struct { const char* name; uint32_t isNt, biosType; std::string path; uint32_t size; } cases[] = {
       {"NT", 1, 2, path, 0}, {"no family", 0, 0, path, 0}, {"missing file", 0, 2, missing, 0},
       {"9x with a family", 0, 2, path, fileBytes}};
+  const orr::ImageBiosRecord image = ImageBios;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     g_isNt = c.isNt, MachineBios.biosType = c.biosType;
     ExpectGuarded([&] { return Orrivane_GetBIOSFileSize(c.path.c_str()); }, c.size);
+    EXPECT_EQ(std::memcmp(&image, &ImageBios, sizeof image), 0);  // measuring is not analysing
   }
 }
 
@@ -159,10 +161,13 @@ TEST_F(Exports, RomInfoGivesTheAlternativeModelOnlyForTheExtendedFamily) {
     EXPECT_EQ(o.extended, c.extended);
     EXPECT_EQ(std::string(installer.model) + "|" + installer.id, "AB9-C|ID 2024-0131 AB9 R14");
   }
-  RomInfoOut o;
+  RomInfoOut o, installer;
   EXPECT_EQ(Orrivane_GetBIOSROMInfo(nullptr, o.id, nullptr, o.date, nullptr, &o.extended, 1, o.description), 0u);
   EXPECT_EQ(std::string(o.id) + "|" + o.date + "|" + o.description,
             "ID 2024-0131 AB9 R14|01/31/2024|Board description");
+  EXPECT_EQ(Orrivane_GetBIOSROMInfo(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1, nullptr), 0u);
+  EXPECT_EQ(InstallShield_GetBIOSROMInfo(nullptr, installer.id), 0u);
+  EXPECT_STREQ(installer.id, "ID 2024-0131 AB9 R14");
 }
 
 // A field that lost its NUL must not carry the copy into the next field or
@@ -204,9 +209,11 @@ TEST_F(Exports, FileInfoCopiesTheImageRecordEvenWhenTheFileCannotBeRead) {
 TEST_F(Exports, UninitializeKeepsTheDetectionAndAFailedInitializeClosesTheGuard) {
   g_initialized = 1;
   const orr::MachineBiosRecord machine = MachineBios;
+  const orr::ImageBiosRecord image = ImageBios;
   EXPECT_EQ(Orrivane_Uninitialize(), 1u);
   EXPECT_EQ(g_initialized, 1u);
   EXPECT_EQ(std::memcmp(&machine, &MachineBios, sizeof machine), 0);
+  EXPECT_EQ(std::memcmp(&image, &ImageBios, sizeof image), 0);
   tb::Reset(tb::MachineBuilder().Nt().OpenError(103).BiosType(2));
   EXPECT_EQ(Orrivane_Initialize(), 0u);
   EXPECT_EQ(g_initialized, 0u);
