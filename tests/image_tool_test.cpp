@@ -131,8 +131,9 @@ TEST(CheckTool, VerdictAndExitStatus) {
       {"OtherBoard", "", AmiImage("RV5421", "03/15/2009"), "other board", 3},
       {"ImageThatNamesNoModelSuitsNoBoard", "", AmiImage("", "03/15/2009"), "other board", 3},
       // BiosType 3 with nothing to read: a machine without a model is not suited by an image without one.
-      {"NoModelOnEitherSideSuitsNoBoard", Profile("machine_nomodel", R"({ "platform": "nt", "driver": { "biosType": 3 } })"),
-       AmiImage("", "03/15/2009"), "other board", 3},
+      {"NoModelOnEitherSideSuitsNoBoard",
+       Profile("machine_nomodel", R"({ "platform": "nt", "driver": { "biosType": 3 } })"), AmiImage("", "03/15/2009"),
+       "other board", 3},
       {"OlderImage", MachineProfile("RV5420", "12/31/09"), SampleImage(), "older", 1},
       {"SameDate", MachineProfile("RV5420", "11/02/09"), SampleImage(), "same", 1},
       // 20090105 is the larger number but the earlier date.
